@@ -1,0 +1,103 @@
+// Scoring and superposition: least-squares superposition, the superposition
+// search, the interface score of an alignment with its score matrix, contact
+// overlap, distance pruning and the RMSD score matrix.
+//
+// Alignment maps are indexed by residue j = 1..L2 of structure 2 (slot 0
+// unused); map[j] is the aligned residue of structure 1, any value <= 0 means
+// unaligned. Pair lists are 0-based arrays of n pairs whose residue fields
+// hold 1-based residue indices.
+#pragma once
+
+#include <vector>
+
+#include "scoring/matrix.h"
+#include "scoring/params.h"
+#include "structure/structure.h"
+
+namespace tarvix {
+
+// ---- least-squares superposition -------------------------------------------
+// Weighted superposition of x onto y (n points each, 0-based). mode 0 computes
+// only resid. u[i][j] is row i, column j; a point p moves to u p + t.
+void u3b(const double* w, const Coord* x, const Coord* y, int n, int mode, double& resid,
+         double u[3][3], double t[3], int& status);
+
+// Unit weights for every caller (kMaxRes of them).
+const double* unit_weights();
+
+inline Coord transform(const double u[3][3], const double t[3], const Coord& p) {
+  return {t[0] + u[0][0] * p[0] + u[0][1] * p[1] + u[0][2] * p[2],
+          t[1] + u[1][0] * p[0] + u[1][1] * p[1] + u[1][2] * p[2],
+          t[2] + u[2][0] * p[0] + u[2][1] * p[1] + u[2][2] * p[2]};
+}
+inline double dist2(const Coord& a, const Coord& b) {
+  const double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
+  return dx * dx + dy * dy + dz * dz;
+}
+
+// ---- working storage of one comparison -------------------------------------
+// Everything the scoring routines keep between calls. Built once per comparison
+// for structures of l1 and l2 residues; no routine allocates afterwards.
+struct ScoringWorkspace {
+  ScoringWorkspace(int l1, int l2);
+  int l1, l2;
+  // superposition search
+  std::vector<Coord> moved1, fixed2, unmoved1, frag1, frag2;
+  std::vector<int> seedstart, frag, bestfrag, closepairs, alnpos1, alnpos2;
+  std::vector<double> pairdist;
+  // interface score: two pair lists (structure-2 order and structure-1 order)
+  std::vector<Coord> p1a, p2a, m1a, p1b, p2b, m1b;
+  std::vector<int> r1a, r2a, r1b, r2b, revmap;
+  FlagMatrix pairflag;  // l1 x l2
+  // contact count of an alignment, pruning and RMSD score
+  std::vector<int> pos1, pos2;
+  std::vector<Coord> q1, q2;
+};
+
+// Everything the scoring routines read: the two structures in their current
+// chain order, the parameters, and the comparison's workspace.
+struct Context {
+  const Structure& s1;
+  const Structure& s2;
+  const ScoringParams& par;
+  ScoringWorkspace& ws;
+};
+
+// ---- superposition search --------------------------------------------------
+// Finds the superposition of the structure-1 points x1 onto x2 (n pairs,
+// 0-based) that maximises the score; on return x1 holds the moved points.
+// score is the mean pair term over the n pairs, rmsd that of the plain fit of
+// all pairs (0.0 for n = 0). mode 1, 2 or 3; scoretype 1 TX, otherwise TM.
+void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const int* alnres1,
+              const Coord* x2, const int* alnres2, double& score, double& rmsd, int mode,
+              int scoretype, int& ncontact);
+
+// alnpos1[1..na] = -1, alnpos2[1..nb] = -2.
+void init_ali(int* alnpos1, int* alnpos2, int na, int nb);
+
+// Contact-overlap factor of pair positions k1, k2 (0-based positions into
+// alnres1/alnres2) under the position maps (1-based by residue).
+void get_fcol(int k1, int k2, const int* alnpos1, const int* alnpos2, const int* alnres1,
+              const int* alnres2, const Structure& a, const Structure& b, double& fcol,
+              int& nmatch);
+
+// ---- interface score of an alignment -----------------------------------------
+// Scores invmap (normalised by Lmin; -1.0 below 3 pairs, smat then untouched)
+// and fills smat (rows 1..L1, columns 1..L2) from the best superposition.
+void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat, int scoretype,
+               int tryorder1, int fast, int& order1used);
+
+void get_fcol_4s(int i, int j, const FlagMatrix& pairflag, double& fcol, int& nmatch,
+                 const Structure& a, const Structure& b);
+void get_fcol_4s_old(int i, int j, const FlagMatrix& pairflag, double& fcol, int& nmatch,
+                     const Structure& s1, const Structure& s2);
+
+// Conserved contacts of n aligned pairs list1[k], list2[k] (0-based lists).
+void cal_col(Context& ctx, const int* list1, const int* list2, int n, int& count);
+
+// ---- distance pruning and RMSD score -------------------------------------
+// curmap becomes the pairs of newmap within d8 under the superposition of curmap.
+void remove_distant_pairs(Context& ctx, const int* newmap, int* curmap, int n);
+void get_rms_score(Context& ctx, ScoreMatrix& smat, const int* invmap, int l1, int l2);
+
+}  // namespace tarvix

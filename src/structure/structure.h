@@ -1,0 +1,43 @@
+// The records of one interface structure and the limits they are sized for.
+//
+// Every residue index is 1-based: residue i of a structure lives at slot i of
+// each per-residue array, and slot 0 is unused. Chain ends and contact
+// partners are residue indices of the same structure.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace tarvix {
+
+inline constexpr int kMaxRes = 5000;     // residues per structure
+inline constexpr int kMaxChains = 10;    // chains per structure
+inline constexpr int kMaxCont = 100;     // contacts per residue
+
+using Coord = std::array<double, 3>;
+
+struct Structure {
+  int len = 0;                                   // L: residues in use
+  int nchain = 0;                                // number of "TER" records read
+  std::array<int, kMaxChains + 1> chains{};      // chains[k]: last residue of chain k; chains[0] = 0
+  std::array<char, kMaxChains + 1> chainid{};    // chainid[k], k = 1..nchain ("_" for blank); working copy
+  std::array<char, kMaxChains + 1> chainid_read{};  // identifiers as read (the report prints these)
+  std::vector<Coord> ca;                         // CA coordinates
+  std::vector<char> seq;                         // one-letter codes ("X" outside the table)
+  std::vector<std::array<char, 3>> resname;      // columns 18-20
+  std::vector<std::array<char, 5>> resnum;       // columns 23-27
+  std::vector<int> sec;                          // secondary-structure class
+  std::vector<int> id2chain;                     // interface side: 1 first chain, 2 the rest
+  std::vector<int> contnum;                      // number of contacts
+  std::vector<int> contlst;                      // partners: contlst[i * kMaxCont + m - 1], m = 1..contnum[i]
+
+  Structure();  // sized for kMaxRes residues, everything zero
+
+  int* partners(int i) { return &contlst[static_cast<size_t>(i) * kMaxCont - 1]; }  // 1-based m
+  const int* partners(int i) const { return &contlst[static_cast<size_t>(i) * kMaxCont - 1]; }
+  int partner(int i, int m) const { return contlst[static_cast<size_t>(i) * kMaxCont + m - 1]; }
+  int chain1_end() const { return chains[1]; }
+};
+
+}  // namespace tarvix
