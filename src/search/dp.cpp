@@ -1,5 +1,7 @@
 #include "search/dp.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <stdexcept>
 
@@ -39,27 +41,29 @@ void dp(int n, const ScoreMatrix& score, double gap, int l1, int l2, int* invmap
     const std::uint8_t* fprev = flag + (j - 1) * ld;
     double* vcur = val + j * ld;
     std::uint8_t* fcur = flag + j * ld;
-    // Running copies of cell (i-1, j) and (i-1, j-1).
-    double up = vcur[0];
-    std::uint8_t upflag = fcur[0];
+    // h carries the gap move from cell (i-1, j), penalty included: when that
+    // cell was entered diagonally it is value(i-1, j) + gap, otherwise
+    // value(i-1, j). Keeping it in a register shortens the chain from one cell
+    // to the next to a maximum, a comparison and two selects.
+    //
+    // Path values are never NaN (the only NaN candidate, a diagonal move over a
+    // NaN score, always loses), so the larger of H and V is a plain maximum, and
+    // the diagonal test "D >= H and D >= V" is "D >= max(H, V)", false for a NaN
+    // D. The selects are done on the bit patterns so that the compiler does not
+    // turn them into data-dependent branches.
+    double h = fcur[0] ? vcur[0] + gap : vcur[0];
     double diagval = vprev[0];
     for (int i = 1; i <= l1; ++i) {
       const double d = diagval + s[i - 1];
-      double h = up;
-      if (upflag) h += gap;
       const double left = vprev[i];
-      double v = left;
-      if (fprev[i]) v += gap;
-      if (d >= h && d >= v) {
-        fcur[i] = 1;
-        up = d;
-        upflag = 1;
-      } else {
-        fcur[i] = 0;
-        up = h >= v ? h : v;
-        upflag = 0;
-      }
-      vcur[i] = up;
+      const double v = fprev[i] ? left + gap : left;
+      const double other = std::max(h, v);
+      const bool take = d >= other;
+      const std::uint64_t mask = -static_cast<std::uint64_t>(take);
+      const std::uint64_t o = std::bit_cast<std::uint64_t>(other);
+      vcur[i] = std::bit_cast<double>((std::bit_cast<std::uint64_t>(d) & mask) | (o & ~mask));
+      h = std::bit_cast<double>((std::bit_cast<std::uint64_t>(d + gap) & mask) | (o & ~mask));
+      fcur[i] = take;
       diagval = left;
     }
   }
