@@ -52,6 +52,11 @@ struct ScoringWorkspace {
   // contact count of an alignment, pruning and RMSD score
   std::vector<int> pos1, pos2;
   std::vector<Coord> q1, q2;
+  // every residue of structure 1 under a superposition (slots 1..l1)
+  std::vector<Coord> movedres;
+  // superposition behind the latest score matrix of get_score
+  double su[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
+  double st[3] = {0.0, 0.0, 0.0};
 };
 
 // Everything the scoring routines read: the two structures in their current

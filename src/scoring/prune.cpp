@@ -1,0 +1,70 @@
+// Judging an alignment by the plain least-squares fit of all its pairs:
+// pruning a candidate alignment to the pairs within d8, and the score matrix
+// of that fit with a slightly widened distance scale.
+
+#include <algorithm>
+#include <cmath>
+
+#include "scoring/scoring.h"
+
+namespace tarvix {
+
+namespace {
+
+// Superposes the structure-1 points of the pairs of map (j = 1..n) onto their
+// structure-2 points.
+void fit_map(Context& ctx, const int* map, int n, double u[3][3], double t[3]) {
+  ScoringWorkspace& ws = ctx.ws;
+  int np = 0;
+  for (int j = 1; j <= n; ++j) {
+    const int i = map[j];
+    if (i < 1) continue;
+    ws.q1[np] = ctx.s1.ca[i];
+    ws.q2[np] = ctx.s2.ca[j];
+    ++np;
+  }
+  double resid;
+  int status;
+  u3b(unit_weights(), ws.q1.data(), ws.q2.data(), np, 1, resid, u, t, status);
+}
+
+}  // namespace
+
+void remove_distant_pairs(Context& ctx, const int* newmap, int* curmap, int n) {
+  double u[3][3], t[3];
+  fit_map(ctx, curmap, n, u, t);
+  for (int j = 1; j <= n; ++j) curmap[j] = -1;
+  const double d8 = ctx.par.d8;
+  for (int j = 1; j <= n; ++j) {
+    const int i = newmap[j];
+    if (i < 1) continue;
+    const Coord p = transform(u, t, ctx.s1.ca[i]);
+    if (std::sqrt(dist2(p, ctx.s2.ca[j])) <= d8) curmap[j] = i;
+  }
+}
+
+void get_rms_score(Context& ctx, ScoreMatrix& smat, const int* invmap, int l1, int l2) {
+  ScoringWorkspace& ws = ctx.ws;
+  const Structure& s1 = ctx.s1;
+  const Structure& s2 = ctx.s2;
+  double u[3][3], t[3];
+  fit_map(ctx, invmap, l2, u, t);
+
+  const double dd = std::max(ctx.par.d0[0] + 1.5, ctx.par.d0min);
+  const double dd2 = dd * dd;
+  for (int i = 1; i <= l1; ++i) ws.movedres[i] = transform(u, t, s1.ca[i]);
+  for (int j = 1; j <= l2; ++j) {
+    const int side = s2.id2chain[j];
+    const Coord& pj = s2.ca[j];
+    double* col = &smat(1, j);
+    for (int i = 1; i <= l1; ++i) {
+      if (s1.id2chain[i] == side) {
+        col[i - 1] = 1 / (dist2(ws.movedres[i], pj) / dd2 + 1);
+      } else {
+        col[i - 1] = kOtherSide;
+      }
+    }
+  }
+}
+
+}  // namespace tarvix

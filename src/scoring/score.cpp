@@ -1,0 +1,238 @@
+// Interface score of an alignment and the score matrix of its best
+// superposition, plus the contact-overlap counts built on matched-pair
+// matrices and aligned-pair lists.
+
+#include <algorithm>
+
+#include "scoring/scoring.h"
+
+namespace tarvix {
+
+namespace {
+
+// Collects the pairs of invmap in structure-2 order into the first pair list.
+int collect_by_structure2(Context& ctx, const int* invmap) {
+  ScoringWorkspace& ws = ctx.ws;
+  int n = 0;
+  for (int j = 1; j <= ctx.s2.len; ++j) {
+    const int i = invmap[j];
+    if (i < 1) continue;
+    ws.r1a[n] = i;
+    ws.r2a[n] = j;
+    ws.p1a[n] = ctx.s1.ca[i];
+    ws.m1a[n] = ctx.s1.ca[i];
+    ws.p2a[n] = ctx.s2.ca[j];
+    ++n;
+  }
+  return n;
+}
+
+// Collects the same pairs in structure-1 order into the second pair list.
+int collect_by_structure1(Context& ctx, const int* invmap) {
+  ScoringWorkspace& ws = ctx.ws;
+  const int l1 = ctx.s1.len;
+  int* rev = ws.revmap.data();
+  for (int i = 1; i <= l1; ++i) rev[i] = -1;
+  for (int j = 1; j <= ctx.s2.len; ++j) {
+    const int i = invmap[j];
+    if (i >= 1) rev[i] = j;
+  }
+  int n = 0;
+  for (int i = 1; i <= l1; ++i) {
+    const int j = rev[i];
+    if (j < 1) continue;
+    ws.r1b[n] = i;
+    ws.r2b[n] = j;
+    ws.p1b[n] = ctx.s1.ca[i];
+    ws.m1b[n] = ctx.s1.ca[i];
+    ws.p2b[n] = ctx.s2.ca[j];
+    ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
+void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat, int scoretype,
+               int tryorder1, int fast, int& order1used) {
+  ScoringWorkspace& ws = ctx.ws;
+  const Structure& s1 = ctx.s1;
+  const Structure& s2 = ctx.s2;
+  const ScoringParams& par = ctx.par;
+  const int l1 = s1.len;
+  const int l2 = s2.len;
+
+  // 1.-3.
+  order1used = 0;
+  const int mode = fast > 0 ? 1 : 2;
+  int n = collect_by_structure2(ctx, invmap);
+  score = -1.0;
+  if (n < 3) return;
+
+  // 4.
+  const double d0 = par.d0[0];
+  double d0search = std::min(d0, 8.0);
+  if (d0search < 3.0) d0search = 4.5;
+
+  // 5. search in structure-2 order
+  double sc, rmsd;
+  int ncontact;
+  tmsearch(ctx, d0, d0search, n, ws.m1a.data(), ws.r1a.data(), ws.p2a.data(), ws.r2a.data(), sc,
+           rmsd, mode, scoretype, ncontact);
+  score = n * sc / par.d0[1];
+
+  // 6. and in structure-1 order; the first result stays unless the second is
+  // better by more than 1e-6
+  if (tryorder1 == 1) {
+    const int nb = collect_by_structure1(ctx, invmap);
+    tmsearch(ctx, d0, d0search, nb, ws.m1b.data(), ws.r1b.data(), ws.p2b.data(), ws.r2b.data(),
+             sc, rmsd, mode, scoretype, ncontact);
+    const double score2 = nb * sc / par.d0[1];
+    if (score2 - score > 1e-6) {
+      score = score2;
+      order1used = 1;
+      std::copy_n(ws.p1b.begin(), nb, ws.p1a.begin());
+      std::copy_n(ws.m1b.begin(), nb, ws.m1a.begin());
+      std::copy_n(ws.p2b.begin(), nb, ws.p2a.begin());
+      std::copy_n(ws.r1b.begin(), nb, ws.r1a.begin());
+      std::copy_n(ws.r2b.begin(), nb, ws.r2a.begin());
+      n = nb;
+    }
+  }
+
+  // 7.
+  ws.pairflag.fill_block(l1, l2, -1);
+
+  // 8. the search's superposition as a rotation and translation
+  double resid;
+  int status;
+  u3b(unit_weights(), ws.p1a.data(), ws.m1a.data(), n, 1, resid, ws.su, ws.st, status);
+
+  // 9. distance terms and matched pairs, column by column
+  for (int i = 1; i <= l1; ++i) ws.movedres[i] = transform(ws.su, ws.st, s1.ca[i]);
+  const double d02 = d0 * d0;
+  const double cf2 = par.contcf[1];
+  for (int j = 1; j <= l2; ++j) {
+    const int side = s2.id2chain[j];
+    const Coord& pj = s2.ca[j];
+    double* col = &smat(1, j);
+    int* flag = &ws.pairflag(1, j);
+    for (int i = 1; i <= l1; ++i) {
+      if (s1.id2chain[i] == side) {
+        const double dd2 = dist2(ws.movedres[i], pj);
+        col[i - 1] = 1 / (dd2 / d02 + 1);
+        if (dd2 <= cf2) flag[i - 1] = 1;
+      } else {
+        col[i - 1] = kOtherSide;
+      }
+    }
+  }
+
+  // 10. contact weighting of the TX-score
+  if (scoretype == 1) {
+    for (int j = 1; j <= l2; ++j) {
+      const int side = s2.id2chain[j];
+      double* col = &smat(1, j);
+      for (int i = 1; i <= l1; ++i) {
+        if (s1.id2chain[i] != side) continue;
+        double fcol;
+        int nmatch;
+        get_fcol_4s(i, j, ws.pairflag, fcol, nmatch, s1, s2);
+        col[i - 1] = (fcol + 0.01) * col[i - 1];
+      }
+    }
+  }
+}
+
+void get_fcol_4s(int i, int j, const FlagMatrix& pairflag, double& fcol, int& nmatch,
+                 const Structure& a, const Structure& b) {
+  fcol = 0.0;
+  nmatch = 0;
+  const int na = a.contnum[i];
+  const int nb = b.contnum[j];
+  if (pairflag(i, j) < 0 || na == 0 || nb == 0) return;
+  const int* pa = a.partners(i);
+  const int* pb = b.partners(j);
+
+  // partners of i that meet a matched partner of j
+  int ca = 0;
+  for (int m = 1; m <= na; ++m) {
+    const int p = pa[m];
+    for (int q = 1; q <= nb; ++q) {
+      if (pairflag(p, pb[q]) == 1) {
+        ++ca;
+        break;
+      }
+    }
+  }
+  fcol = static_cast<double>(ca) / static_cast<double>(na);
+
+  // partners of j that meet a matched partner of i
+  int cb = 0;
+  for (int q = 1; q <= nb; ++q) {
+    const int r = pb[q];
+    for (int m = 1; m <= na; ++m) {
+      if (pairflag(pa[m], r) == 1) {
+        ++cb;
+        break;
+      }
+    }
+  }
+  fcol = 0.5 * (static_cast<double>(cb) / static_cast<double>(nb) +
+                static_cast<double>(ca) / static_cast<double>(na));
+  nmatch = cb;
+}
+
+void get_fcol_4s_old(int i, int j, const FlagMatrix& pairflag, double& fcol, int& nmatch,
+                     const Structure& s1, const Structure& s2) {
+  fcol = 0.0;
+  nmatch = 0;
+  const int na = s1.contnum[i];
+  const int nb = s2.contnum[j];
+  if (pairflag(i, j) < 0 || na == 0 || nb == 0) return;
+  const int* pa = s1.partners(i);
+  const int* pb = s2.partners(j);
+  int m = 0;
+  for (int x = 1; x <= na; ++x)
+    for (int y = 1; y <= nb; ++y)
+      if (pairflag(pa[x], pb[y]) > 0) ++m;
+  fcol = 0.5 * (static_cast<double>(m) / static_cast<double>(nb) +
+                static_cast<double>(m) / static_cast<double>(na));
+  nmatch = m;
+}
+
+void cal_col(Context& ctx, const int* list1, const int* list2, int n, int& count) {
+  ScoringWorkspace& ws = ctx.ws;
+  const Structure& s1 = ctx.s1;
+  const Structure& s2 = ctx.s2;
+  int* pos1 = ws.pos1.data();
+  int* pos2 = ws.pos2.data();
+  std::fill(ws.pos1.begin(), ws.pos1.end(), -1);
+  std::fill(ws.pos2.begin(), ws.pos2.end(), -2);
+  for (int k = 0; k < n; ++k) {
+    pos1[list1[k]] = k;
+    pos2[list2[k]] = k;
+  }
+  int total = 0;
+  for (int k = 0; k < n; ++k) {
+    const int a = list1[k];
+    const int b = list2[k];
+    const int na = s1.contnum[a];
+    const int nb = s2.contnum[b];
+    if (nb == 0) continue;
+    const int* pa = s1.partners(a);
+    const int* pb = s2.partners(b);
+    for (int m = 1; m <= na; ++m) {
+      const int e = pos1[pa[m]];
+      for (int q = 1; q <= nb; ++q) {
+        if (pos2[pb[q]] == e) {
+          ++total;
+          break;
+        }
+      }
+    }
+  }
+  count = total / 2;
+}
+
+}  // namespace tarvix

@@ -1,0 +1,32 @@
+// Small pure pieces of the superposition search, kept apart so that they can
+// be checked on their own: which seed windows are tried, and how far the
+// close-pair cutoff is widened.
+#pragma once
+
+namespace tarvix {
+
+inline constexpr int kMaxSeedLengths = 6;
+
+// Seed window lengths for n pairs, longest first: n alone when n <= 4;
+// otherwise n, then n/2, n/4, n/8, n/16 while each is above 4, then 4.
+// Writes them to len[0..] and returns their number (at most 6).
+int seed_lengths(int n, int len[kMaxSeedLengths]);
+
+// Distance between seed starts: in mode 1 it depends on the number of pairs
+// nmin (5, 10, 40, 20, 30, 40 for up to 20, 40, 60, 80, 120 and above);
+// every other mode tries every start.
+int seed_step(int mode, int nmin);
+
+// Starts (1-based pair positions) of the windows of length len over n pairs:
+// 1, 1 + step, ... ((n - len + step) / step of them), then the last possible
+// start n - len + 1 if the spaced ones stop short of it. Returns the count.
+// starts must hold n / step + 2 entries.
+int seed_starts(int n, int len, int step, int* starts);
+
+// The cutoff under which the close pairs of a superposition are collected:
+// d, raised by 0.5 as often as needed to have at least three of the n
+// distances below it (no widening for n < 3). Distances that are not finite
+// never count; when fewer than three are finite the cutoff stays d.
+double close_cutoff(const double* dist, int n, double d);
+
+}  // namespace tarvix

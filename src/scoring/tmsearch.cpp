@@ -1,0 +1,283 @@
+// Superposition search: the rigid motion of structure 1 onto structure 2 that
+// maximises the TX-score (or the TM-score) of a fixed list of aligned pairs.
+// Windows of consecutive pairs (seeds) of several lengths are superposed; from
+// each, the pairs that lie close are re-superposed until that set repeats.
+
+#include <cmath>
+#include <limits>
+
+#include "scoring/scoring.h"
+#include "scoring/seeds.h"
+
+namespace tarvix {
+
+int seed_lengths(int n, int len[kMaxSeedLengths]) {
+  if (n <= 4) {
+    len[0] = n;
+    return 1;
+  }
+  int count = 0;
+  len[count++] = n;
+  for (int div = 2; div <= 16; div *= 2) {
+    const int l = n / div;
+    if (l <= 4) break;
+    len[count++] = l;
+  }
+  len[count++] = 4;
+  return count;
+}
+
+int seed_step(int mode, int nmin) {
+  if (mode != 1) return 1;
+  if (nmin <= 20) return 5;
+  if (nmin <= 40) return 10;
+  if (nmin <= 60) return 40;
+  if (nmin <= 80) return 20;
+  if (nmin <= 120) return 30;
+  return 40;
+}
+
+int seed_starts(int n, int len, int step, int* starts) {
+  const int smax = n - len + 1;
+  const int spaced = (n - len + step) / step;
+  int count = 0;
+  for (int k = 0; k < spaced; ++k) starts[count++] = 1 + k * step;
+  if (count == 0 || starts[count - 1] < smax) starts[count++] = smax;
+  return count;
+}
+
+double close_cutoff(const double* dist, int n, double d) {
+  if (n < 3) return d;
+  // The third smallest finite distance: at least three distances lie below a
+  // cutoff exactly when it does.
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  double s1 = kInf, s2 = kInf, s3 = kInf;
+  int finite = 0;
+  for (int k = 0; k < n; ++k) {
+    const double v = dist[k];
+    if (!std::isfinite(v)) continue;
+    ++finite;
+    if (v < s1) {
+      s3 = s2;
+      s2 = s1;
+      s1 = v;
+    } else if (v < s2) {
+      s3 = s2;
+      s2 = v;
+    } else if (v < s3) {
+      s3 = v;
+    }
+  }
+  if (finite < 3) return d;
+  double cut = d;
+  while (!(s3 < cut)) {
+    const double next = cut + 0.5;
+    if (next == cut) break;  // cannot grow any further
+    cut = next;
+  }
+  return cut;
+}
+
+void init_ali(int* alnpos1, int* alnpos2, int na, int nb) {
+  for (int i = 1; i <= na; ++i) alnpos1[i] = -1;
+  for (int j = 1; j <= nb; ++j) alnpos2[j] = -2;
+}
+
+void get_fcol(int k1, int k2, const int* alnpos1, const int* alnpos2, const int* alnres1,
+              const int* alnres2, const Structure& a, const Structure& b, double& fcol,
+              int& nmatch) {
+  const int ra = alnres1[k1];
+  const int rb = alnres2[k2];
+  fcol = 0.0;
+  nmatch = 0;
+  if (alnpos1[ra] != alnpos2[rb]) return;
+  const int na = a.contnum[ra];
+  const int nb = b.contnum[rb];
+  if (nb > 0) {
+    const int* pa = a.partners(ra);
+    const int* pb = b.partners(rb);
+    for (int m = 1; m <= na; ++m) {
+      const int e = alnpos1[pa[m]];
+      for (int q = 1; q <= nb; ++q) {
+        if (alnpos2[pb[q]] == e) {
+          ++nmatch;
+          break;
+        }
+      }
+    }
+  }
+  if (na > 0 && nb > 0) {
+    fcol = 0.5 * (static_cast<double>(nmatch) / static_cast<double>(nb) +
+                  static_cast<double>(nmatch) / static_cast<double>(na));
+  }
+}
+
+namespace {
+
+// Scores the current trial superposition: ws.moved1[k] against ws.fixed2[k]
+// for the n pairs. Pairs closer than d (widened if fewer than three are) go to
+// closepairs in increasing order. The lowest bit of restricted limits the
+// score to pairs within d8 and the contact matching to pairs within contcf[0].
+void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, double& score,
+                 int* closepairs, int& nclose, int scoretype, int& ncontact, const int* alnres1,
+                 const int* alnres2) {
+  ScoringWorkspace& ws = ctx.ws;
+  const Structure& s1 = ctx.s1;
+  const Structure& s2 = ctx.s2;
+  const bool odd = (restricted & 1) != 0;
+  const double cf = ctx.par.contcf[0];
+  const double d8 = ctx.par.d8;
+  int* alnpos1 = ws.alnpos1.data();
+  int* alnpos2 = ws.alnpos2.data();
+  double* dist = ws.pairdist.data();
+
+  init_ali(alnpos1, alnpos2, s1.len, s2.len);
+  for (int k = 0; k < n; ++k) {
+    dist[k] = std::sqrt(dist2(ws.moved1[k], ws.fixed2[k]));
+    if (!odd || dist[k] <= cf) {
+      alnpos1[alnres1[k]] = k;
+      alnpos2[alnres2[k]] = k;
+    }
+  }
+  const double cut = close_cutoff(dist, n, d);
+  nclose = 0;
+  for (int k = 0; k < n; ++k)
+    if (dist[k] < cut) closepairs[nclose++] = k;
+
+  double sum = 0.0;
+  int count = 0;
+  if (scoretype == 1) {
+    for (int k = 0; k < n; ++k) {
+      if (odd && dist[k] > d8) continue;
+      double fcol;
+      int nmatch;
+      get_fcol(k, k, alnpos1, alnpos2, alnres1, alnres2, s1, s2, fcol, nmatch);
+      const double tk = dist[k] / d0;
+      sum += fcol / (tk * tk + 1);
+      count += nmatch;
+    }
+  } else {
+    for (int k = 0; k < n; ++k) {
+      if (odd && dist[k] > d8) continue;
+      const double tk = dist[k] / d0;
+      sum += 1 / (tk * tk + 1);
+    }
+  }
+
+  if (n < 3) {
+    score = 0.0;
+    ncontact = 0;
+  } else {
+    score = sum / n;
+    ncontact = count / 2;
+  }
+}
+
+// Fits the unmoved structure-1 points of the fragment positions onto their
+// structure-2 points; returns the residual sum of squares.
+double fit_fragment(ScoringWorkspace& ws, const int* frag, int len, double u[3][3], double t[3]) {
+  for (int m = 0; m < len; ++m) {
+    ws.frag1[m] = ws.unmoved1[frag[m]];
+    ws.frag2[m] = ws.fixed2[frag[m]];
+  }
+  double resid;
+  int status;
+  u3b(unit_weights(), ws.frag1.data(), ws.frag2.data(), len, 1, resid, u, t, status);
+  return resid;
+}
+
+void move_all(ScoringWorkspace& ws, int n, const double u[3][3], const double t[3], Coord* out) {
+  for (int k = 0; k < n; ++k) out[k] = transform(u, t, ws.unmoved1[k]);
+}
+
+}  // namespace
+
+void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const int* alnres1,
+              const Coord* x2, const int* alnres2, double& score, double& rmsd, int mode,
+              int scoretype, int& ncontact) {
+  ScoringWorkspace& ws = ctx.ws;
+  const int nmin = n;
+
+  // 1. the pairs, position by position
+  for (int k = 0; k < n; ++k) {
+    ws.unmoved1[k] = x1[k];
+    ws.fixed2[k] = x2[k];
+  }
+
+  // 2.-5.
+  const double d0w = d0 <= 0.5 ? 0.5 : d0;
+  int lens[kMaxSeedLengths];
+  const int nlen = seed_lengths(n, lens);
+  const int step = seed_step(mode, nmin);
+  const int restricted = (mode == 3) ? 0 : -1;
+  const double dseed = d0search - 1.0;
+  const double dext = d0search + 1.0;
+
+  double best = -1.0;
+  int bestcount = 0;
+  int bestlen = 0;
+  rmsd = 0.0;
+
+  int* frag = ws.frag.data();
+  int* bestfrag = ws.bestfrag.data();
+  int* close = ws.closepairs.data();
+  int* starts = ws.seedstart.data();
+  double u[3][3], t[3];
+
+  // 6. seeds, longest first, each followed by its extension
+  for (int il = 0; il < nlen; ++il) {
+    const int len = lens[il];
+    const int nstart = seed_starts(n, len, step, starts);
+    for (int is = 0; is < nstart; ++is) {
+      int fraglen = len;
+      for (int m = 0; m < len; ++m) frag[m] = starts[is] - 1 + m;
+      const double resid = fit_fragment(ws, frag, fraglen, u, t);
+      if (il == 0) rmsd = len > 0 ? std::sqrt(resid / len) : 0.0;
+      move_all(ws, n, u, t, ws.moved1.data());
+
+      double sc;
+      int nclose, ncont;
+      cal_tmscore(ctx, dseed, d0w, n, restricted, sc, close, nclose, scoretype, ncont, alnres1,
+                  alnres2);
+      if (sc > best) {
+        best = sc;
+        bestcount = ncont;
+        bestlen = fraglen;
+        for (int m = 0; m < fraglen; ++m) bestfrag[m] = frag[m];
+      }
+
+      for (int it = 1; it <= 20; ++it) {
+        fraglen = nclose;
+        for (int m = 0; m < nclose; ++m) frag[m] = close[m];
+        fit_fragment(ws, frag, fraglen, u, t);
+        move_all(ws, n, u, t, ws.moved1.data());
+        cal_tmscore(ctx, dext, d0w, n, restricted, sc, close, nclose, scoretype, ncont, alnres1,
+                    alnres2);
+        if (sc > best) {
+          best = sc;
+          bestcount = ncont;
+          bestlen = fraglen;
+          for (int m = 0; m < fraglen; ++m) bestfrag[m] = frag[m];
+        }
+        if (nclose == fraglen) {
+          bool same = true;
+          for (int m = 0; m < nclose; ++m) {
+            if (close[m] != frag[m]) {
+              same = false;
+              break;
+            }
+          }
+          if (same) break;
+        }
+      }
+    }
+  }
+
+  // 7. the best superposition, applied to the caller's points
+  fit_fragment(ws, bestfrag, bestlen, u, t);
+  move_all(ws, n, u, t, x1);
+  score = best;
+  ncontact = bestcount;
+}
+
+}  // namespace tarvix
