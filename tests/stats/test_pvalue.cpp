@@ -102,15 +102,6 @@ TEST(CalcPvalue, ScoreAtLocationGivesZeroZ) {
   EXPECT_NEAR(p, 0.6321, 1e-4);
 }
 
-TEST(CalcPvalue, ZScoreUsesRowOfTheRun) {
-  const Params q = params(1, 0, 60, 80);
-  double p = 0.0, z = 0.0;
-  calcpvalue(0.6, 1, 0, 80, 60, p, z);
-  EXPECT_EQ(z, (0.6 - q.mu) / q.beta);
-  EXPECT_GT(z, 10.0);
-  EXPECT_LT(p, 1e-4);
-}
-
 TEST(CalcEvdpv, TailFormFromZ35) {
   double p = 0.0, z = 0.0;
   calcevdpv(35.0, 0.0, 1.0, p, z);
