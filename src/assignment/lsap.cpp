@@ -1,0 +1,217 @@
+#include "assignment/lsap.h"
+
+#include <algorithm>
+#include <iostream>
+#include <stdexcept>
+
+#include "structure/error.h"
+
+namespace tarvix {
+
+namespace {
+
+void grow_arrays(LsapWorkspace& ws, int n) {
+  const size_t need = static_cast<size_t>(n) + 1;
+  if (ws.rowcol.size() >= need) return;
+  ws.assign.assign(need, 0);
+  ws.rowcol.assign(need, 0);
+  ws.pred.assign(need, 0);
+  ws.ucol.assign(need, 0.0);
+  ws.vrow.assign(need, 0.0);
+  ws.dminus.assign(need, 0.0);
+  ws.dcol.assign(need, 0.0);
+  ws.labeled.assign(need, 0);
+}
+
+[[noreturn]] void no_unlabeled_row() {
+  std::cout << " \n"
+            << "LSAPR - Fatal error!\n"
+            << "  No unlabeled node with DMINUS < D.\n"
+            << std::flush;
+  throw Error("LSAPR - Fatal error!", ExitCode::kDataError, /*already_printed=*/true);
+}
+
+}  // namespace
+
+void LsapWorkspace::reserve(int n) {
+  if (n <= 0) n = 0;
+  grow_arrays(*this, n);
+  if (n > cap_) {
+    // Later, smaller problems reuse this storage: Grid::resize refills the
+    // vector within its capacity.
+    cost.resize(n, n);
+    cap_ = n;
+  }
+}
+
+void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, double eps,
+           LsapWorkspace& ws) {
+  if (n < 0 || (n > 0 && (cost.ld() < n || cost.cols() < n)))
+    throw std::invalid_argument("lsapr: cost matrix smaller than the problem");
+  grow_arrays(ws, n);
+  int* rowcol = ws.rowcol.data();
+  int* pred = ws.pred.data();
+  double* ucol = ws.ucol.data();
+  double* vrow = ws.vrow.data();
+  double* dminus = ws.dminus.data();
+  double* dcol = ws.dcol.data();
+  unsigned char* labeled = ws.labeled.data();
+  // col(j)[i - 1] = cost(i, j)
+  auto col = [&cost](int j) { return &cost(1, j); };
+
+  for (int k = 1; k <= n; ++k) {
+    assign[k] = 0;
+    rowcol[k] = 0;
+    pred[k] = 0;
+    ucol[k] = 0.0;
+    vrow[k] = 0.0;
+  }
+
+  // Column minima; among entries within eps of each other the last row wins.
+  for (int j = 1; j <= n; ++j) {
+    const double* c = col(j);
+    double m = c[0];
+    int im = 1;
+    for (int i = 2; i <= n; ++i) {
+      if (c[i - 1] - m < eps) {
+        m = c[i - 1];
+        im = i;
+      }
+    }
+    ucol[j] = m;
+    if (rowcol[im] == 0) {
+      rowcol[im] = j;
+      assign[j] = im;
+    }
+  }
+
+  for (int i = 1; i <= n; ++i) vrow[i] = rowcol[i] != 0 ? 0.0 : sup;
+
+  // Row reductions of the rows left free; the first column attaining a row's
+  // minimum wins.
+  for (int j = 1; j <= n; ++j) {
+    const double* c = col(j);
+    for (int i = 1; i <= n; ++i) {
+      if (vrow[i] > eps) {
+        const double d = c[i - 1] - ucol[j];
+        if (d + eps < vrow[i]) {
+          vrow[i] = d;
+          pred[i] = j;
+        }
+      }
+    }
+  }
+
+  for (int i = 1; i <= n; ++i) {
+    const int j = pred[i];
+    if (j > 0 && assign[j] == 0) {
+      assign[j] = i;
+      rowcol[i] = j;
+    }
+  }
+
+  // Shortest augmenting path from every column still free. assign and rowcol
+  // are inverse to each other here and stay so.
+  for (int j0 = 1; j0 <= n; ++j0) {
+    if (assign[j0] >= 1) continue;
+    const double* c0 = col(j0);
+    for (int x = 1; x <= n; ++x) {
+      pred[x] = j0;
+      dcol[x] = sup;
+      dminus[x] = c0[x - 1] - ucol[j0] - vrow[x];
+      labeled[x] = 0;
+    }
+    dcol[j0] = 0.0;
+
+    double dist;
+    int istar;
+    for (;;) {
+      dist = sup;
+      istar = 0;
+      for (int i = 1; i <= n; ++i) {
+        if (!labeled[i] && dminus[i] + eps < dist) {
+          dist = dminus[i];
+          istar = i;
+        }
+      }
+      if (istar == 0) no_unlabeled_row();
+      const int j = rowcol[istar];
+      if (j < 1) break;  // istar is free: the path ends here
+      dcol[j] = dist;
+      labeled[istar] = 1;
+      const double* c = col(j);
+      for (int i = 1; i <= n; ++i) {
+        if (labeled[i]) continue;
+        const double d = dist + c[i - 1] - ucol[j] - vrow[i];
+        if (d + eps < dminus[i]) {
+          dminus[i] = d;
+          pred[i] = j;
+        }
+      }
+    }
+
+    for (int i = istar;;) {
+      const int j = pred[i];
+      const int next = assign[j];
+      rowcol[i] = j;
+      assign[j] = i;
+      i = next;
+      if (j == j0) break;
+    }
+
+    for (int x = 1; x <= n; ++x) {
+      if (dcol[x] != sup) ucol[x] = dist + ucol[x] - dcol[x];
+      if (dminus[x] + eps < dist) vrow[x] = dminus[x] + vrow[x] - dist;
+    }
+  }
+
+  z = 0.0;
+  for (int j = 1; j <= n; ++j) z += cost(assign[j], j);
+}
+
+void solvlsap(const ScoreMatrix& s, int* map, int nrow, int ncol, int n, LsapWorkspace& ws) {
+  if (nrow < 0 || ncol < 0 || n < std::max(nrow, ncol) ||
+      (nrow > 0 && ncol > 0 && (s.ld() < nrow || s.cols() < ncol)))
+    throw std::invalid_argument("solvlsap: block larger than the problem or the score matrix");
+  ws.reserve(n);
+  // Maximising the score is minimising 2 - score; dummy rows and columns cost 2,
+  // as a real pair of score 0 would.
+  ws.cost.resize(n, n, 2.0);
+  for (int j = 1; j <= ncol; ++j) {
+    const double* sc = &s(1, j);
+    double* c = &ws.cost(1, j);
+    for (int i = 0; i < nrow; ++i) c[i] = 2.0 - sc[i];
+  }
+  double z;
+  lsapr(n, ws.cost, z, ws.assign.data(), kLsapSup, kLsapEps, ws);
+  for (int j = 1; j <= ncol; ++j) map[j] = ws.assign[j] <= nrow ? ws.assign[j] : -1;
+}
+
+void extract_score(int n, const ScoreMatrix& src, int l1, int l2, int i1, int j1, int i2, int j2,
+                   ScoreMatrix& dst) {
+  const bool inside = 1 <= i1 && i1 <= l1 && 1 <= i2 && i2 <= l1 && 1 <= j1 && j1 <= l2 &&
+                      1 <= j2 && j2 <= l2 && i1 < i2 && j1 < j2;
+  if (!inside) {
+    std::cout << " Error: out of the scoring matrix boundary!\n" << std::flush;
+    throw Error("Error: out of the scoring matrix boundary!", ExitCode::kDataError,
+                /*already_printed=*/true);
+  }
+  if (src.ld() < l1 || src.cols() < l2)
+    throw std::invalid_argument("extract_score: source matrix smaller than l1 x l2");
+  const int rows = i2 - i1 + 1;
+  const int cols = j2 - j1 + 1;
+  if (dst.ld() < rows || dst.cols() < cols) dst.resize(std::max(n, rows), std::max(n, cols));
+  for (int j = 0; j < cols; ++j) std::copy_n(&src(i1, j1 + j), rows, &dst(1, 1 + j));
+}
+
+void comb_invmap(int* out, const int* m1, const int* m2, int r0, int a, int b, int t) {
+  if (a < 0 || b < 0 || a + b != t)
+    throw std::invalid_argument("comb_invmap: side lengths do not add up to the map length");
+  for (int j = 1; j <= t; ++j) out[j] = -1;
+  for (int j = 1; j <= a; ++j)
+    if (m1[j] > 0) out[j] = m1[j];
+  for (int j = 1; j <= b; ++j)
+    if (m2[j] > 0) out[a + j] = r0 + m2[j];
+}
+
+}  // namespace tarvix

@@ -1,0 +1,62 @@
+// Maximum-score one-to-one pairing of the rows and columns of a score block,
+// solved as a square minimum-cost assignment problem by shortest augmenting
+// paths with an explicit tolerance; and the two helpers of the non-sequential
+// refinement that cut one interface side out of the score matrix and join the
+// two sides' maps. All arrays here are 1-based (slot 0 unused).
+#pragma once
+
+#include <vector>
+
+#include "scoring/matrix.h"
+
+namespace tarvix {
+
+inline constexpr double kLsapEps = 1e-10;  // tolerance of every comparison of the solver
+inline constexpr double kLsapSup = 1e9;    // stands for infinity
+
+// Cost matrix and solver arrays, kept by one comparison and reused between
+// calls. They grow on demand only, so once they have seen the largest size no
+// call allocates.
+struct LsapWorkspace {
+  // Makes room for problems of size n (no-op when there is room already).
+  void reserve(int n);
+
+  Grid<double> cost;  // n x n, leading dimension n
+  std::vector<int> assign;  // column -> row
+  std::vector<int> rowcol;  // row -> column, the inverse of assign
+  std::vector<int> pred;
+  std::vector<double> ucol, vrow, dminus, dcol;
+  std::vector<unsigned char> labeled;
+
+ private:
+  int cap_ = 0;
+};
+
+// Minimum-cost assignment of the n x n matrix cost (rows i, columns j, read
+// through cost(i, j)). On return assign[j] (j = 1..n) is the row assigned to
+// column j and z the total cost. When a search finds no reachable row (only
+// with non-finite or astronomically large costs) it prints the solver's fatal
+// message and throws Error(..., kDataError, already_printed = true).
+void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, double eps,
+           LsapWorkspace& ws);
+
+// Pairs rows 1..nrow with columns 1..ncol of s so that the summed score is
+// largest; n >= max(nrow, ncol) is the size of the square problem (dummy rows
+// and columns score as a real pair of score 0). map[j] (j = 1..ncol) is the
+// row given to column j, or -1 when column j went to a dummy row.
+void solvlsap(const ScoreMatrix& s, int* map, int nrow, int ncol, int n, LsapWorkspace& ws);
+
+// Copies src(i1..i2, j1..j2) to dst(1..i2-i1+1, 1..j2-j1+1). The block must lie
+// in 1..l1 x 1..l2 and have at least two rows and two columns; otherwise prints
+// " Error: out of the scoring matrix boundary!" and throws
+// Error(..., kDataError, already_printed = true). dst is made n x n first if it
+// is too small for the block.
+void extract_score(int n, const ScoreMatrix& src, int l1, int l2, int i1, int j1, int i2, int j2,
+                   ScoreMatrix& dst);
+
+// Joins the side maps into one alignment map out[1..t]: side-1 entries keep
+// their place, side-2 entry j becomes out[a + j] = r0 + m2[j]; entries <= 0
+// leave -1. Requires a + b = t.
+void comb_invmap(int* out, const int* m1, const int* m2, int r0, int a, int b, int t);
+
+}  // namespace tarvix
