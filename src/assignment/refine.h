@@ -1,0 +1,31 @@
+// Non-sequential refinement: alternate the score matrix of the current
+// alignment's best superposition with a maximum-score one-to-one re-pairing of
+// each interface side, keeping the new pairs that lie within d8.
+#pragma once
+
+#include <vector>
+
+#include "assignment/lsap.h"
+#include "scoring/scoring.h"
+
+namespace tarvix {
+
+// Buffers of the refinement, built once per comparison (n = max(L1, L2)).
+struct RefineWorkspace {
+  explicit RefineWorkspace(int n);
+  ScoreMatrix full, block;
+  LsapWorkspace lsap;
+  std::vector<int> m1, m2, comb;
+};
+
+// Number of entries 1..n of map above 0.
+int get_alnlen(const int* map, int n);
+
+// Refines the working map `start` (overwritten every iteration) for at most
+// niter assignment steps. Raises best and writes bestmap and order1used when
+// a score beats best by more than 1e-6.
+void iter_lsap(Context& ctx, RefineWorkspace& rw, double& best, int scoretype, int speedmode,
+               int* start, int* bestmap, int l1, int l2, int n, int k1, int k2, int niter,
+               int& order1used);
+
+}  // namespace tarvix

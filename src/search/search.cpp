@@ -1,0 +1,419 @@
+#include "search/search.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tarvix {
+namespace {
+
+void reset_map(int* map, int n) { std::fill_n(map + 1, n, -1); }
+void copy_map(const int* from, int* to, int n) { std::copy_n(from + 1, n, to + 1); }
+
+// Superposes the pairs of map (A onto B) and fills ws.work with the pair terms
+// of every same-side residue pair under it (scale s0sq), ws.matched with the
+// pairs within the contact cutoff; contact_flag 1 weights each entry by its
+// contact overlap.
+void fill_matrix(Context& ctx, SearchWorkspace& ws, const Structure& a, const Structure& b,
+                 int lena, int lenb, const int* map, double s0sq, int contact_flag) {
+  int n = 0;
+  for (int j = 1; j <= lenb; ++j) {
+    if (map[j] > 0) {
+      ws.pa[n] = a.ca[map[j]];
+      ws.pb[n] = b.ca[j];
+      ++n;
+    }
+  }
+  double resid = 0.0, u[3][3], t[3];
+  int status = 0;
+  u3b(unit_weights(), ws.pa.data(), ws.pb.data(), n, 1, resid, u, t, status);
+  for (int i = 1; i <= lena; ++i) ws.moved[i] = transform(u, t, a.ca[i]);
+  const double cut = ctx.par.contcf[1];
+  ws.matched.fill_block(lena, lenb, -1);
+  for (int j = 1; j <= lenb; ++j) {
+    for (int i = 1; i <= lena; ++i) {
+      if (a.id2chain[i] == b.id2chain[j]) {
+        const double d2 = dist2(ws.moved[i], b.ca[j]);
+        ws.work(i, j) = 1.0 / (d2 / s0sq + 1.0);
+        if (d2 <= cut) ws.matched(i, j) = 1;
+      } else {
+        ws.work(i, j) = kOtherSide;
+      }
+    }
+  }
+  if (contact_flag != 1) return;
+  for (int j = 1; j <= lenb; ++j) {
+    for (int i = 1; i <= lena; ++i) {
+      if (a.id2chain[i] != b.id2chain[j]) continue;
+      double fcol = 0.0;
+      int nmatch = 0;
+      get_fcol_4s(i, j, ws.matched, fcol, nmatch, a, b);
+      ws.work(i, j) = (fcol + 0.01) * ws.work(i, j);
+    }
+  }
+}
+
+double search_scale_sq(const ScoringParams& par) {
+  const double s0 = std::max(par.d0[0] + 1.5, par.d0min);
+  return s0 * s0;
+}
+
+}  // namespace
+
+SearchWorkspace::SearchWorkspace(int l1, int l2)
+    : n(std::max(l1, l2)),
+      scoring(l1, l2),
+      dpt(std::max(l1, l2)),
+      refine(std::max(l1, l2)),
+      work(n, n),
+      saved(n, n),
+      matched(n, n, -1),
+      x(kMaxRes + 1, -1), y(kMaxRes + 1, -1), xs(kMaxRes + 1, -1), ys(kMaxRes + 1, -1),
+      p(kMaxRes + 1, -1), wmap(kMaxRes + 1, -1), map(kMaxRes + 1, -1),
+      spare1(kMaxRes + 1, -1), spare2(kMaxRes + 1, -1),
+      res1(kMaxRes, 0), res2(kMaxRes, 0), alnpos1(kMaxRes + 1, -1), alnpos2(kMaxRes + 1, -2),
+      pa(kMaxRes), pb(kMaxRes), moved(kMaxRes + 1), d2(kMaxRes, 0.0) {}
+
+void rev_invmap(const int* source, int* target, int l1, int l2) {
+  reset_map(target, l2);
+  for (int i = 1; i <= l1; ++i)
+    if (source[i] > 0) target[source[i]] = i;
+}
+
+double get_gl(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* map, const Structure& a,
+              const Structure& b, int contact_flag) {
+  const double d0 = ctx.par.d0[0];
+  const double d0sq = d0 * d0;
+  const double contcut = ctx.par.contcf[1];
+  int* pos1 = ws.alnpos1.data();
+  int* pos2 = ws.alnpos2.data();
+  init_ali(pos1, pos2, lena, lenb);
+  int n = 0;
+  for (int j = 1; j <= lenb; ++j) {
+    if (map[j] > 0) {
+      ws.res1[n] = map[j];
+      ws.res2[n] = j;
+      ++n;
+    }
+  }
+  double u[3][3], t[3];
+  // Superposes the listed pairs, then scores all n pairs under it.
+  auto superpose = [&](int m) {
+    double resid = 0.0;
+    int status = 0;
+    u3b(unit_weights(), ws.pa.data(), ws.pb.data(), m, 1, resid, u, t, status);
+  };
+  auto score_all = [&]() {
+    for (int k = 0; k < n; ++k) {
+      ws.d2[k] = dist2(transform(u, t, a.ca[ws.res1[k]]), b.ca[ws.res2[k]]);
+      if (ws.d2[k] <= contcut) {
+        pos1[ws.res1[k]] = k;
+        pos2[ws.res2[k]] = k;
+      }
+    }
+    double sum = 0.0;
+    for (int k = 0; k < n; ++k) {
+      if (contact_flag == 1) {
+        double fcol = 0.0;
+        int nmatch = 0;
+        get_fcol(k, k, pos1, pos2, ws.res1.data(), ws.res2.data(), a, b, fcol, nmatch);
+        sum += (fcol + 0.01) / (ws.d2[k] / d0sq + 1.0);
+      } else {
+        sum += 1.0 / (ws.d2[k] / d0sq + 1.0);
+      }
+    }
+    return sum;
+  };
+  // Takes the pairs within cut (widened until 3 are taken when n > 3) into
+  // spare, with their points in pa/pb; returns how many were taken.
+  auto select = [&](double cut, int* spare) {
+    for (;;) {
+      reset_map(spare, lenb);
+      int m = 0;
+      for (int k = 0; k < n; ++k) {
+        if (ws.d2[k] <= cut) {
+          spare[ws.res2[k]] = ws.res1[k];
+          ws.pa[m] = a.ca[ws.res1[k]];
+          ws.pb[m] = b.ca[ws.res2[k]];
+          ++m;
+        }
+      }
+      if (m >= 3 || n <= 3) return m;
+      cut += 0.5;
+    }
+  };
+  for (int k = 0; k < n; ++k) {
+    ws.pa[k] = a.ca[ws.res1[k]];
+    ws.pb[k] = b.ca[ws.res2[k]];
+  }
+  superpose(n);
+  const double s0 = score_all();
+  init_ali(pos1, pos2, lena, lenb);
+  superpose(select(ctx.par.d00[1], ws.spare1.data()));
+  const double s1 = score_all();
+  init_ali(pos1, pos2, lena, lenb);
+  superpose(select(ctx.par.d00[1] + 1.0, ws.spare2.data()));
+  const double s2 = score_all();
+  double score = s0;
+  if (s1 > score) {
+    score = s1;
+    copy_map(ws.spare1.data(), map, lenb);
+  }
+  if (s2 > score) {
+    score = s2;
+    copy_map(ws.spare2.data(), map, lenb);
+  }
+  return score;
+}
+
+void get_initial(Context& ctx, SearchWorkspace& ws, int contact_flag, const Structure& a,
+                 const Structure& b, int lena, int lenb, int* x, int* y, double& sx, double& sy) {
+  const double s0sq = search_scale_sq(ctx.par);
+  sx = 0.0;
+  sy = 0.0;
+  reset_map(x, lenb);
+  reset_map(y, lenb);
+  const int k1 = a.chains[1];
+  const int k2 = b.chains[1];
+  const int idel = std::max(5, static_cast<int>(std::min(k1, k2) * 0.4347826086956522));
+  if (k1 + k2 - 2 * idel + 1 <= 0) return;
+  int* map = ws.map.data();
+  for (int s = idel - k2; s <= k1 - idel; ++s) {
+    reset_map(map, lenb);
+    for (int j = 1; j <= k2; ++j)
+      if (j + s >= 1 && j + s <= k1) map[j] = j + s;
+    const double g = get_gl(ctx, ws, lena, lenb, map, a, b, 0);
+    if (g <= 0.95 * sx) continue;
+    fill_matrix(ctx, ws, a, b, lena, lenb, map, s0sq, contact_flag);
+    dp(ws.n, ws.work, 0.0, lena, lenb, map, ws.dpt);
+    if (g > sx) {
+      sx = g;
+      copy_map(map, x, lenb);
+    }
+    if (get_alnlen(map, lenb) > idel) {
+      const double g2 = get_gl(ctx, ws, lena, lenb, map, a, b, contact_flag);
+      if (g2 > sy) {
+        sy = g2;
+        copy_map(map, y, lenb);
+      }
+    }
+  }
+}
+
+double get_initial3(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* out,
+                    int contact_flag) {
+  const Structure& a = ctx.s1;
+  const Structure& b = ctx.s2;
+  const double s0sq = search_scale_sq(ctx.par);
+  const int k1 = a.chains[1];
+  const int k2 = b.chains[1];
+  const int len = std::max(5, std::min(k1, k2) / 20);
+  const int stepa = std::min(len, std::max(1, k1 / 20 - 2));
+  const int stepb = std::min(len, std::max(1, k2 / 20 - 2));
+  const int minmatch = std::max(2, len / 2);
+  const double fragcut = 0.5 * len;
+  const double stopcut = 0.9 * std::min(lena, lenb);
+  double best = -1.0;
+  reset_map(out, lenb);
+  const int na = (k1 - len + stepa) / stepa;
+  const int nb = (k2 - len + stepb) / stepb;
+  int* map = ws.map.data();
+  for (int ia = 0; ia < na; ++ia) {
+    const int i1 = 1 + ia * stepa;
+    for (int ib = 0; ib < nb; ++ib) {
+      const int j1 = 1 + ib * stepb;
+      reset_map(map, lenb);
+      int count = 0;
+      for (int t = 0; t < len; ++t) {
+        map[j1 + t] = i1 + t;
+        if (a.sec[i1 + t] == b.sec[j1 + t]) ++count;
+      }
+      if (count <= minmatch) continue;
+      const double g = get_gl(ctx, ws, lena, lenb, map, a, b, 0);
+      if (!(g > fragcut)) continue;
+      fill_matrix(ctx, ws, a, b, lena, lenb, map, s0sq, contact_flag);
+      dp(ws.n, ws.work, 0.0, lena, lenb, map, ws.dpt);
+      const double g2 = get_gl(ctx, ws, lena, lenb, map, a, b, contact_flag);
+      if (g2 > best) {
+        best = g2;
+        copy_map(map, out, lenb);
+        if (best > stopcut) return best;
+      }
+    }
+  }
+  return best;
+}
+
+void get_initial_from_ssc(Context& ctx, SearchWorkspace& ws, int lena, int lenb,
+                          const int* bestmap, int* out, double g, double h) {
+  const Structure& a = ctx.s1;
+  const Structure& b = ctx.s2;
+  const int k1 = a.chains[1];
+  const int k2 = b.chains[1];
+  ScoreMatrix& r = ws.saved;
+  ScoreMatrix& s = ws.work;
+  get_rms_score(ctx, r, bestmap, lena, lenb);
+  auto side = [&](int i0, int j0, int rows, int cols, int* m) {
+    for (int j = 1; j <= cols; ++j)
+      for (int i = 1; i <= rows; ++i)
+        s(i, j) = h * r(i0 + i, j0 + j) + (a.sec[i0 + i] == b.sec[j0 + j] ? g : 0.0);
+    dp(ws.n, s, -1.0, rows, cols, m, ws.dpt);
+  };
+  int* m1 = ws.spare1.data();
+  int* m2 = ws.spare2.data();
+  side(0, 0, k1, k2, m1);
+  const int r1 = lena - k1;
+  const int r2 = lenb - k2;
+  side(k1, k2, r1, r2, m2);
+  reset_map(out, lenb);
+  for (int j = 1; j <= k2; ++j)
+    if (m1[j] > 0) out[j] = m1[j];
+  for (int j = 1; j <= r2; ++j)
+    if (m2[j] > 0) out[k2 + j] = k1 + m2[j];
+}
+
+void iter_search(Context& ctx, SearchWorkspace& ws, double& best, double fraction, int scoretype,
+                 int fast, int niter, const double* gaps, int npass, int* bestmap, int* start,
+                 int l1, int l2) {
+  int* wmap = ws.wmap.data();
+  copy_map(start, wmap, l2);
+  double s0 = 0.0;
+  int order1used = 0;
+  // Below 3 pairs the score leaves the matrix unwritten: start the passes from
+  // zeros then, as a freshly made matrix would.
+  if (get_alnlen(wmap, l2) < 3) ws.saved.fill_block(l1, l2, 0.0);
+  get_score(ctx, wmap, s0, ws.saved, scoretype, 0, fast, order1used);
+  if (s0 - best > 1e-6) {
+    best = s0;
+    copy_map(wmap, bestmap, l2);
+    copy_map(wmap, start, l2);
+  }
+  if (!(fraction < 0.0 || s0 - fraction * best > 1e-6)) return;
+  double h[5] = {-1.0, -2.0, -3.0, -4.0, -5.0};
+  bool copyback = true;
+  for (int g = 0; g < npass; ++g) {
+    const double gap = gaps[g];
+    double passbest = -1.0;
+    if (copyback) {
+      ws.work.copy_block(ws.saved, l1, l2);
+      copyback = false;
+    }
+    for (int id = 1; id <= niter; ++id) {
+      dp(ws.n, ws.work, gap, l1, l2, wmap, ws.dpt);
+      double s = 0.0;
+      get_score(ctx, wmap, s, ws.work, scoretype, 0, fast, order1used);
+      if (s - best > 1e-6) {
+        best = s;
+        copy_map(wmap, bestmap, l2);
+        copy_map(wmap, start, l2);
+      }
+      if (s > passbest) {
+        passbest = s;
+        ws.saved.copy_block(ws.work, l1, l2);
+        copyback = true;
+      }
+      bool converged = false;
+      for (int k = 0; k < 5 && !converged; ++k)
+        converged = id > k + 1 && std::fabs(s - h[k]) < 1e-6;
+      if (converged) break;
+      for (int k = 4; k > 0; --k) h[k] = h[k - 1];
+      h[0] = s;
+    }
+  }
+}
+
+SearchResult super_align(Context& ctx, SearchWorkspace& ws, int* invmap, int scoretype, int seqmode,
+                         int speedmode) {
+  const Structure& s1 = ctx.s1;
+  const Structure& s2 = ctx.s2;
+  const int l1 = s1.len;
+  const int l2 = s2.len;
+  const int k1 = s1.chains[1];
+  const int k2 = s2.chains[1];
+  const bool nonseq = seqmode == 0;
+  SearchResult r;
+  double& tm = r.tm;
+  double remembered = tm;
+  auto note = [&](int code) {
+    if (tm - remembered > 1e-6) {
+      remembered = tm;
+      r.initial = code;
+    }
+  };
+  static constexpr double kMainGaps[2] = {-0.6, 0.0};
+  static constexpr double kNoGap[1] = {0.0};
+  auto refine = [&](double& best, double fraction, int type, int niter, const double* gaps,
+                    int npass, int* out, int* start) {
+    iter_search(ctx, ws, best, fraction, type, speedmode, niter, gaps, npass, out, start, l1, l2);
+  };
+  auto lsap = [&](int* start, int niter) {
+    iter_lsap(ctx, ws.refine, tm, scoretype, speedmode, start, invmap, l1, l2, ws.n, k1, k2, niter,
+              r.order1used);
+  };
+  int* x = ws.x.data();
+  int* y = ws.y.data();
+  int* xs = ws.xs.data();
+  int* ys = ws.ys.data();
+  int* p = ws.p.data();
+
+  double sx = 0.0, sy = 0.0, sxs = 0.0, sys = 0.0;
+  get_initial(ctx, ws, 0, s1, s2, l1, l2, x, y, sx, sy);
+  get_initial(ctx, ws, 0, s2, s1, l2, l1, xs, ys, sxs, sys);
+  if (!(sy >= sys)) rev_invmap(ys, y, l1, l2);
+  if (!(sx >= sxs)) rev_invmap(xs, x, l1, l2);
+  int* backup_y = ys;
+  int* backup_x = xs;
+  copy_map(y, backup_y, l2);
+  copy_map(x, backup_x, l2);
+
+  refine(tm, -0.1, scoretype, 30, kMainGaps, 2, invmap, y);
+  note(12);
+  refine(tm, 0.2, scoretype, 30, kMainGaps, 2, invmap, x);
+  note(11);
+  if (nonseq) {
+    lsap(y, 3);
+    note(12);
+    lsap(x, 3);
+    note(11);
+  }
+  if (scoretype == 1) {
+    // TM-score pre-refinement of both threadings; P starts as the backup of Y
+    // so that it is defined when neither refinement scores.
+    double pre = 0.0;
+    copy_map(backup_y, p, l2);
+    refine(pre, -0.1, 0, 3, kNoGap, 1, p, backup_y);
+    refine(pre, 0.2, 0, 3, kNoGap, 1, p, backup_x);
+    refine(tm, -0.1, scoretype, 3, kNoGap, 1, invmap, p);
+    note(10);
+    if (nonseq) {
+      lsap(p, 3);
+      note(10);
+    }
+  }
+  get_initial_from_ssc(ctx, ws, l1, l2, invmap, p, 1.0, 0.01);
+  refine(tm, 0.2, scoretype, 30, kNoGap, 1, invmap, p);
+  note(2);
+  if (nonseq) {
+    lsap(p, 3);
+    note(2);
+  }
+  get_initial3(ctx, ws, l1, l2, x, scoretype);
+  refine(tm, 0.2, scoretype, 30, kNoGap, 1, invmap, x);
+  note(3);
+  if (nonseq) {
+    lsap(x, 5);
+    note(3);
+  }
+  get_initial_from_ssc(ctx, ws, l1, l2, invmap, p, 0.5, 1.0);
+  refine(tm, 0.2, scoretype, 30, kNoGap, 1, invmap, p);
+  note(4);
+  if (nonseq) {
+    lsap(p, 3);
+    note(4);
+  }
+  if (!nonseq) return r;
+  copy_map(invmap, p, l2);
+  lsap(p, 20);
+  return r;
+}
+
+}  // namespace tarvix
