@@ -1,0 +1,33 @@
+# Two-word entry points: `make demo` builds Tarvix and compares two bundled
+# interfaces; `make test` builds and runs every test, in a release build and
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+BUILD ?= build
+SAN_BUILD ?= build-sanitize
+
+.PHONY: all demo test test-release test-sanitize bench clean
+
+all:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: all
+	cd examples && ../$(BUILD)/Tarvix 1A2K_AB.pdb 1AZS_AB.pdb 1A2K_AB.contacts 1AZS_AB.contacts
+
+test: test-release test-sanitize
+
+test-release: all
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-sanitize:
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIX_SANITIZE=ON
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench:
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTARVIX_BENCH=ON
+	cmake --build build-bench -j $(JOBS)
+	bench/whole_run.sh build-bench/Tarvix
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD) build-bench
