@@ -15,6 +15,7 @@ namespace tarvix {
 
 namespace {
 
+constexpr double kThird = 0.3333333333333333;  // used as a multiplier, never as a division
 constexpr double kSqrt3 = 1.73205080756888;
 constexpr double kTol = 1e-2;    // a vector that has almost vanished
 constexpr double kEps = 1e-05;   // relative tolerance for degeneracy
@@ -139,12 +140,12 @@ void u3b(const double* w, const Coord* x, const Coord* y, int n, int mode, doubl
   bool translate = true;  // false: mode 0 skips the translation as well
 
   // 6.
-  const double tr3 = (gram[1] + gram[3] + gram[6]) / 3;
+  const double tr3 = (gram[1] + gram[3] + gram[6]) * kThird;
   const double pm3 = (((((gram[3] * gram[6] - gram[5] * gram[5]) + gram[1] * gram[6]) -
                         gram[4] * gram[4]) +
                        gram[1] * gram[3]) -
-                      gram[2] * gram[2]) /
-                     3;
+                      gram[2] * gram[2]) *
+                     kThird;
   const double det2 = detc * detc;
   ev[1] = ev[2] = ev[3] = tr3;
 
@@ -167,7 +168,7 @@ void u3b(const double* w, const Coord* x, const Coord* y, int n, int mode, doubl
       const double rh = std::sqrt(h);
       d = h * h * h - g * g;
       if (d < 0.0) d = 0.0;
-      d = std::atan2(std::sqrt(d), -g) / 3;
+      d = std::atan2(std::sqrt(d), -g) * kThird;
       const double ch = rh * std::cos(d);
       const double sh = rh * kSqrt3 * std::sin(d);
       ev[1] = (tr3 + ch) + ch;
