@@ -5,10 +5,27 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "scoring/scoring.h"
+
+// Counts the allocations made through operator new, to check that the hot
+// routines only use the storage of their workspace. The replacement pair is
+// malloc/free on both sides; GCC's mismatch check cannot see that once inlined.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+namespace {
+long g_allocations = 0;
+}
+void* operator new(std::size_t size) {
+  ++g_allocations;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace tarvix {
 namespace {
@@ -490,6 +507,33 @@ TEST(GetScore, SecondOrderingKeepsTheFirstResultOnATie) {
   EXPECT_EQ(b.order1used, 0);
   for (int j = 1; j <= 16; ++j)
     for (int i = 1; i <= 16; ++i) ASSERT_EQ(once(i, j), twice(i, j));
+}
+
+TEST(GetScore, AllocatesNothingOnceTheWorkspaceExists) {
+  const auto s1 = make_interface(15, 15, 61);
+  auto s2 = moved_copy(*s1);
+  s2->ca[5][2] += 3.0;
+  const ScoringParams par = params(3.0, 30, 6.0);
+  ScoringWorkspace ws(30, 30);
+  Context ctx{*s1, *s2, par, ws};
+  std::vector<int> map(31, -1);
+  for (int j = 1; j <= 30; ++j) map[j] = 31 - j;  // not in structure-1 order
+  ScoreMatrix smat(30, 30);
+  Pairs p(*s1, *s2);
+  std::vector<int> cur(31, -1), cand(31, -1);
+  for (int j = 1; j <= 30; ++j) cur[j] = cand[j] = j;
+  ASSERT_GT(g_allocations, 0);  // the counter sees the allocations above
+  const long before = g_allocations;
+  for (int scoretype = 0; scoretype <= 1; ++scoretype)
+    for (int fast = 0; fast <= 1; ++fast) score_map(ctx, map, smat, scoretype, 1, fast);
+  double sc, rmsd;
+  int nc;
+  tmsearch(ctx, 3.0, 4.5, p.n(), p.x1.data(), p.r1.data(), p.x2.data(), p.r2.data(), sc, rmsd, 3, 1,
+           nc);
+  cal_col(ctx, p.r1.data(), p.r2.data(), p.n(), nc);
+  remove_distant_pairs(ctx, cand.data(), cur.data(), 30);
+  get_rms_score(ctx, smat, map.data(), 30, 30);
+  EXPECT_EQ(g_allocations, before);
 }
 
 // ---- pruning and RMSD score --------------------------------------------------
