@@ -160,6 +160,7 @@ void readpdbfile(const std::string& path, Structure& s, int contmode, std::ostre
     s.sec[i] = static_cast<int>(std::llround(occ));  // halves away from zero
     s.seq[i] = aa3toaa1(s.resname[i].data());
   }
+  if (in.bad()) throw Error("Error: cannot read the PDB file \"" + path + "\"");
   s.len = i;
   if (contmode == 1) {
     calcsec(s, s.len);
@@ -230,6 +231,7 @@ void readcontfile(const std::string& path, Structure& s) {
     }
     s.contnum[i] = n;
   }
+  if (in.bad()) throw Error("Error: cannot read the contact file \"" + path + "\"");
 }
 
 void calccontact(Structure& s, double cutoff, const std::string& source) {
