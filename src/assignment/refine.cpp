@@ -6,8 +6,8 @@
 namespace tarvix {
 
 RefineWorkspace::RefineWorkspace(int n)
-    : full(n, n), block(n, n), m1(kMaxRes + 1, -1), m2(kMaxRes + 1, -1), comb(kMaxRes + 1, -1) {
-  lsap.reserve(n);
+    : m1(kMaxRes + 1, -1), m2(kMaxRes + 1, -1), comb(kMaxRes + 1, -1) {
+  lsap.reserve(n);  // a side is never larger than n
 }
 
 int get_alnlen(const int* map, int n) {
@@ -17,15 +17,15 @@ int get_alnlen(const int* map, int n) {
   return count;
 }
 
-void iter_lsap(Context& ctx, RefineWorkspace& rw, double& best, int scoretype, int speedmode,
-               int* start, int* bestmap, int l1, int l2, int n, int k1, int k2, int niter,
-               int& order1used) {
+void iter_lsap(Context& ctx, RefineWorkspace& rw, ScoreMatrix& full, ScoreMatrix& block,
+               double& best, int scoretype, int speedmode, int* start, int* bestmap, int l1,
+               int l2, int n, int k1, int k2, int niter, int& order1used) {
   constexpr int kTryOrder1 = 1;
   if (get_alnlen(start, l2) < 3) return;
   auto evaluate = [&]() {
     double s = 0.0;
     int o1 = 0;
-    get_score(ctx, start, s, rw.full, scoretype, kTryOrder1, speedmode, o1);
+    get_score(ctx, start, s, full, scoretype, kTryOrder1, speedmode, o1);
     if (s - best > 1e-6) {
       best = s;
       order1used = o1;
@@ -36,10 +36,10 @@ void iter_lsap(Context& ctx, RefineWorkspace& rw, double& best, int scoretype, i
   evaluate();
   double h[5] = {-1.0, -2.0, -3.0, -4.0, -5.0};
   for (int id = 1; id <= niter; ++id) {
-    extract_score(n, rw.full, l1, l2, 1, 1, k1, k2, rw.block);
-    solvlsap(rw.block, rw.m1.data(), k1, k2, std::max(k1, k2), rw.lsap);
-    extract_score(n, rw.full, l1, l2, k1 + 1, k2 + 1, l1, l2, rw.block);
-    solvlsap(rw.block, rw.m2.data(), l1 - k1, l2 - k2, std::max(l1 - k1, l2 - k2), rw.lsap);
+    extract_score(n, full, l1, l2, 1, 1, k1, k2, block);
+    solvlsap(block, rw.m1.data(), k1, k2, std::max(k1, k2), rw.lsap);
+    extract_score(n, full, l1, l2, k1 + 1, k2 + 1, l1, l2, block);
+    solvlsap(block, rw.m2.data(), l1 - k1, l2 - k2, std::max(l1 - k1, l2 - k2), rw.lsap);
     comb_invmap(rw.comb.data(), rw.m1.data(), rw.m2.data(), k1, k2, l2 - k2, l2);
     remove_distant_pairs(ctx, rw.comb.data(), start, l2);
     if (get_alnlen(start, l2) < 3) break;

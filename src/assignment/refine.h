@@ -11,9 +11,10 @@
 namespace tarvix {
 
 // Buffers of the refinement, built once per comparison (n = max(L1, L2)).
+// The two score matrices are lent by the caller: the full matrix of the
+// latest score and the side block handed to the solver.
 struct RefineWorkspace {
   explicit RefineWorkspace(int n);
-  ScoreMatrix full, block;
   LsapWorkspace lsap;
   std::vector<int> m1, m2, comb;
 };
@@ -24,8 +25,8 @@ int get_alnlen(const int* map, int n);
 // Refines the working map `start` (overwritten every iteration) for at most
 // niter assignment steps. Raises best and writes bestmap and order1used when
 // a score beats best by more than 1e-6.
-void iter_lsap(Context& ctx, RefineWorkspace& rw, double& best, int scoretype, int speedmode,
-               int* start, int* bestmap, int l1, int l2, int n, int k1, int k2, int niter,
-               int& order1used);
+void iter_lsap(Context& ctx, RefineWorkspace& rw, ScoreMatrix& full, ScoreMatrix& block,
+               double& best, int scoretype, int speedmode, int* start, int* bestmap, int l1,
+               int l2, int n, int k1, int k2, int niter, int& order1used);
 
 }  // namespace tarvix

@@ -346,8 +346,8 @@ SearchResult super_align(Context& ctx, SearchWorkspace& ws, int* invmap, int sco
     iter_search(ctx, ws, best, fraction, type, speedmode, niter, gaps, npass, out, start, l1, l2);
   };
   auto lsap = [&](int* start, int niter) {
-    iter_lsap(ctx, ws.refine, tm, scoretype, speedmode, start, invmap, l1, l2, ws.n, k1, k2, niter,
-              r.order1used);
+    iter_lsap(ctx, ws.refine, ws.work, ws.saved, tm, scoretype, speedmode, start, invmap, l1, l2,
+              ws.n, k1, k2, niter, r.order1used);
   };
   int* x = ws.x.data();
   int* y = ws.y.data();

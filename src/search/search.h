@@ -18,7 +18,7 @@ struct SearchWorkspace {
   ScoringWorkspace scoring;
   DpTables dpt;
   RefineWorkspace refine;
-  ScoreMatrix work, saved;   // iter_search; also the generators' matrices
+  ScoreMatrix work, saved;   // iter_search; also the generators' and the refinement's matrices
   FlagMatrix matched;        // generators' matched-pair matrix, n x n
   // alignment maps, 1-based by structure-2 residue (or structure-1 for the swapped starts)
   std::vector<int> x, y, xs, ys, p, wmap, map, spare1, spare2;
