@@ -1,0 +1,121 @@
+#include "driver/run.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "driver/settings.h"
+
+namespace tarvix {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RunChecks : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directories(dir_); }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  // Chains A (na residues) and B (nb) on parallel lines 5 A apart, each ended by "TER" if ter.
+  std::string pdb(const std::string& name, int na, int nb, bool ter = true) {
+    std::ofstream f(path(name));
+    for (int i = 1; i <= na + nb; ++i) {
+      char line[100];
+      std::snprintf(line, sizeof line, "ATOM  %5d  CA  ALA %c%4d    %8.3f%8.3f%8.3f  1.00 20.00\n", i,
+                    i > na ? 'B' : 'A', i, 3.8 * (i > na ? i - na : i), i > na ? 5.0 : 0.0, 0.0);
+      f << line << (ter && (i == na || i == na + nb) ? "TER\n" : "");
+    }
+    return path(name);
+  }
+  // Residue k of chain A (k = 1..n) in contact with residue na + k of chain B.
+  std::string contacts(const std::string& name, int na, int n) {
+    std::ofstream f(path(name));
+    for (int k = 1; k <= n; ++k)
+      f << "RES  " << k << " 1 " << na + k << "\nRES  " << na + k << " 1 " << k << '\n';
+    return path(name);
+  }
+  int run_(const std::vector<std::string>& args) {
+    out_.str("");
+    return run(args, out_);
+  }
+  const fs::path dir_ = fs::temp_directory_path() /
+                        ("tarvix_run_" + std::to_string(getpid()) + "_" +
+                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::ostringstream out_;
+};
+
+TEST_F(RunChecks, CommandLineStatuses) {
+  std::ostringstream usage;
+  printhelp(usage);
+  for (const auto& args : std::vector<std::vector<std::string>>{{}, {"-h"}, {"?", "-v", "7"}}) {
+    EXPECT_EQ(run_(args), 0);
+    EXPECT_EQ(out_.str(), usage.str());
+  }
+  for (const char* option : {"-v", "-q"})
+    for (const char* v : {"3", "-1"}) {  // the usage text, status 2, nothing read
+      EXPECT_EQ(run_({option, v, "none1", "none2", "none3", "none4"}), 2);
+      EXPECT_EQ(out_.str(), usage.str());
+    }
+  const std::vector<std::string> refused[] = {
+      {"-L", "0"},    {"-L", "-5"},    {"-L", "3x"},   {"-L", "2.5"}, {"-L"},        {"-d0", "0"},
+      {"-d0", "-2"}, {"-dmin", "-1"}, {"-dmin", "0"}, {"-d0", "x"},  {"-v", "1.5"}, {"-q"}};
+  for (std::vector<std::string> args : refused) {
+    args.insert(args.begin(), "none1");
+    EXPECT_EQ(run_(args), 2) << ::testing::PrintToString(args);
+    const std::string out = out_.str();  // one error line, no usage text
+    EXPECT_EQ(out.rfind("Error: ", 0), 0u) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+  }
+}
+
+TEST_F(RunChecks, InputErrorsStopWithStatusOne) {
+  const std::string a = pdb("a.pdb", 8, 8), c = contacts("a.cont", 8, 5);
+  std::ofstream(path("bad.pdb")) << "ATOM      1  CA  ALA A   1      1.0x0   0.000   0.000\n";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{path("missing.pdb"), a, c, c}, "missing.pdb"},
+      {{a, a, c, path("missing.cont")}, "missing.cont"},
+      {{path("bad.pdb"), a, c, c}, "columns 31-38 of line 1 of " + path("bad.pdb")}};
+  for (const auto& [args, what] : cases) {
+    EXPECT_EQ(run_(args), 1);
+    EXPECT_NE(out_.str().find(what), std::string::npos) << out_.str();
+  }
+}
+
+TEST_F(RunChecks, LengthAndContactChecks) {
+  const std::string short_one = "\n Error: the minimum length of a structure is six residues.\n\n";
+  const std::string few = "Error: the number of contacts is too small. Please check your input files.\n\n";
+  const std::string big = pdb("big.pdb", 8, 8), big_c = contacts("big.cont", 8, 5);
+  const std::string five = pdb("five.pdb", 3, 2), five_c = contacts("five.cont", 3, 2);
+  const std::string six = pdb("six.pdb", 3, 3), three_c = contacts("three.cont", 3, 3);
+  std::ofstream(path("four.cont")) << "RES  1 2 4 5\nRES  2 1 5\nRES  3 1 6\n";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{five, big, five_c, big_c}, short_one},
+      {{big, five, big_c, five_c}, short_one},
+      {{"-ca", pdb("one.pdb", 10, 0), big, "none1", "none2"}, short_one},  // nothing kept; files not opened
+      {{six, big, three_c, big_c}, "num_cont1 =  3, num_con2=  5\n" + few},
+      {{big, six, big_c, path("four.cont")}, "num_cont1 =  5, num_con2=  4\n" + few},
+      {{pdb("noter.pdb", 8, 8, false), big, big_c, big_c}, "num_cont1 =  0, num_con2=  5\n" + few}};
+  for (const auto& [args, out] : cases) {
+    EXPECT_EQ(run_(args), 1) << ::testing::PrintToString(args);
+    EXPECT_EQ(out_.str(), out) << ::testing::PrintToString(args);
+  }
+}
+
+TEST_F(RunChecks, PvalueWarningBelowFifteenResidues) {
+  const std::string c = contacts("c.cont", 7, 5);
+  EXPECT_EQ(run_({pdb("a.pdb", 7, 7), pdb("b.pdb", 7, 8), c, c}), 0);
+  EXPECT_EQ(out_.str().find("Warning: a minimum of 15 residues is required for p-value calculations. "
+                            "P-value not caculated!\n"),
+            0u)
+      << out_.str();  // before the banner
+  EXPECT_EQ(run_({pdb("a.pdb", 7, 8), pdb("b.pdb", 7, 8), c, c}), 0);
+  EXPECT_EQ(out_.str().find("Warning"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("P-value ="), std::string::npos) << out_.str();
+}
+
+}  // namespace
+}  // namespace tarvix
