@@ -42,6 +42,8 @@ bool next_record(std::istream& in, std::string& line, int width, bool& cut) {
 [[noreturn]] void bad_field(const std::string& what, int from, int to, int lineno,
                             const std::string& path, std::string_view text) {
   std::ostringstream m;
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
   m << "Error: cannot read the " << what << " in columns " << from << '-' << to << " of line "
     << lineno << " of " << path << ": \"" << text << '"';
   throw Error(m.str());

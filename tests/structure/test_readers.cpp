@@ -106,7 +106,7 @@ TEST_F(Readers, PdbRefusals) {
   Structure s;
   EXPECT_EQ(error_of([&] { read(lines + put(ca('A', 12, 0), 31, "  12.3x5"), s); }),
             "Error: cannot read the x coordinate in columns 31-38 of line 12 of " + pdb_ +
-                ": \"  12.3x5\"");
+                ": \"12.3x5\"");
   const std::pair<std::string, std::string> cases[] = {
       {put(atom(" N  ", ' ', "GLY", 'A', 1, 0), 61, "  x   "),  // read before the atom name test
        "temperature factor in columns 61-66 of line 1 of " + pdb_},
