@@ -29,4 +29,16 @@ int seed_starts(int n, int len, int step, int* starts);
 // never count; when fewer than three are finite the cutoff stays d.
 double close_cutoff(const double* dist, int n, double d);
 
+// The first of cut, cut + 0.5, cut + 0.5 + 0.5, ... (summed one step at a
+// time, as the widening loops do) that reaches target: target <= value when
+// inclusive, target < value otherwise. A target more than a million steps away
+// is approached by one jump first, so that no input can make the widening run
+// for long; near the target the steps are taken one by one. A cutoff that can
+// no longer grow is returned as it is.
+double widen_cutoff(double cut, double target, bool inclusive);
+
+// The third smallest finite value of v[0..n-1], or infinity when there are
+// fewer than three.
+double third_smallest(const double* v, int n);
+
 }  // namespace tarvix

@@ -46,36 +46,47 @@ int seed_starts(int n, int len, int step, int* starts) {
   return count;
 }
 
-double close_cutoff(const double* dist, int n, double d) {
-  if (n < 3) return d;
-  // The third smallest finite distance: at least three distances lie below a
-  // cutoff exactly when it does.
+double third_smallest(const double* v, int n) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
   double s1 = kInf, s2 = kInf, s3 = kInf;
-  int finite = 0;
   for (int k = 0; k < n; ++k) {
-    const double v = dist[k];
-    if (!std::isfinite(v)) continue;
-    ++finite;
-    if (v < s1) {
+    const double x = v[k];
+    if (!std::isfinite(x)) continue;
+    if (x < s1) {
       s3 = s2;
       s2 = s1;
-      s1 = v;
-    } else if (v < s2) {
+      s1 = x;
+    } else if (x < s2) {
       s3 = s2;
-      s2 = v;
-    } else if (v < s3) {
-      s3 = v;
+      s2 = x;
+    } else if (x < s3) {
+      s3 = x;
     }
   }
-  if (finite < 3) return d;
-  double cut = d;
-  while (!(s3 < cut)) {
+  return s3;
+}
+
+double widen_cutoff(double cut, double target, bool inclusive) {
+  auto reached = [&](double c) { return inclusive ? target <= c : target < c; };
+  if (!std::isfinite(target)) return cut;
+  constexpr double kMaxSteps = 1e6;
+  if (!reached(cut) && (target - cut) / 0.5 > kMaxSteps) {
+    const double jump = std::floor((target - cut) / 0.5) - 2.0;
+    cut += 0.5 * jump;
+  }
+  while (!reached(cut)) {
     const double next = cut + 0.5;
     if (next == cut) break;  // cannot grow any further
     cut = next;
   }
   return cut;
+}
+
+double close_cutoff(const double* dist, int n, double d) {
+  if (n < 3) return d;
+  // At least three distances lie below a cutoff exactly when the third
+  // smallest does.
+  return widen_cutoff(d, third_smallest(dist, n), false);
 }
 
 void init_ali(int* alnpos1, int* alnpos2, int na, int nb) {

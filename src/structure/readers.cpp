@@ -18,6 +18,7 @@ namespace {
 constexpr int kPdbColumns = 100;
 constexpr int kContactColumns = 1000;
 constexpr double kContactCutoff = 8.5;
+constexpr double kMaxCoordinate = 1e8;
 
 struct ResidueCode {
   const char* name;
@@ -39,24 +40,40 @@ bool next_record(std::istream& in, std::string& line, int width, bool& cut) {
   return true;
 }
 
-[[noreturn]] void bad_field(const std::string& what, int from, int to, int lineno,
-                            const std::string& path, std::string_view text) {
-  std::ostringstream m;
+// "Error: cannot read the <what> in columns a-b of line n of <path>: "<field>"", or
+// with out_of_range "Error: the <what> in columns ... is out of range: "<field>"".
+[[noreturn]] void bad_field(bool out_of_range, const std::string& what, int from, int to,
+                            int lineno, const std::string& path, std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  m << "Error: cannot read the " << what << " in columns " << from << '-' << to << " of line "
-    << lineno << " of " << path << ": \"" << text << '"';
+  std::ostringstream m;
+  m << "Error: " << (out_of_range ? "the " : "cannot read the ") << what << " in columns " << from
+    << '-' << to << " of line " << lineno << " of " << path
+    << (out_of_range ? " is out of range" : "") << ": \"" << text << '"';
   throw Error(m.str());
+}
+
+std::string_view field(const std::string& line, int from, int to) {
+  return std::string_view(line.data() + from - 1, static_cast<size_t>(to - from + 1));
 }
 
 double real_field(const std::string& line, int from, int to, int implied, const char* what,
                   int lineno, const std::string& path) {
-  std::string_view f(line.data() + from - 1, static_cast<size_t>(to - from + 1));
   double v = 0.0;
-  if (!parse_real_field(f, implied, v)) bad_field(what, from, to, lineno, path, f);
+  if (!parse_real_field(field(line, from, to), implied, v))
+    bad_field(false, what, from, to, lineno, path, field(line, from, to));
   return v;
 }
 
+// A coordinate beyond what the 8 columns hold in plain notation can only come
+// from an exponent; such values would overflow the geometry, so they are refused.
+double coordinate_field(const std::string& line, int from, int to, const char* what, int lineno,
+                        const std::string& path) {
+  const double v = real_field(line, from, to, 3, what, lineno, path);
+  if (!(std::fabs(v) < kMaxCoordinate))
+    bad_field(true, what, from, to, lineno, path, field(line, from, to));
+  return v;
+}
 
 // Drops the residues without contacts, keeping order, and renumbers chain
 // ends and contact partners.
@@ -130,14 +147,14 @@ void readpdbfile(const std::string& path, Structure& s, int contmode, std::ostre
     }
     if (line.compare(0, 4, "ATOM") != 0) continue;
     {
-      std::string_view f(line.data() + 6, 5);
       int serial = 0;
-      if (!parse_int_field(f, serial)) bad_field("atom serial number", 7, 11, lineno, path, f);
+      if (!parse_int_field(field(line, 7, 11), serial))
+        bad_field(false, "atom serial number", 7, 11, lineno, path, field(line, 7, 11));
     }
     chain = line[21];
-    const double x = real_field(line, 31, 38, 3, "x coordinate", lineno, path);
-    const double y = real_field(line, 39, 46, 3, "y coordinate", lineno, path);
-    const double z = real_field(line, 47, 54, 3, "z coordinate", lineno, path);
+    const double x = coordinate_field(line, 31, 38, "x coordinate", lineno, path);
+    const double y = coordinate_field(line, 39, 46, "y coordinate", lineno, path);
+    const double z = coordinate_field(line, 47, 54, "z coordinate", lineno, path);
     const double occ = real_field(line, 55, 60, 2, "occupancy", lineno, path);
     real_field(line, 61, 66, 2, "temperature factor", lineno, path);
     const std::string_view atom(line.data() + 12, 4);

@@ -183,5 +183,21 @@ TEST(Seeds, CloseCutoffWidensUntilThreePairsAreClose) {
   }
 }
 
+// Far-away pairs (absurd coordinates) must not make the widening run for ages.
+TEST(Seeds, WideningToAFarTargetEndsAtTheFirstStepPastIt) {
+  for (const double target : {3e6, 1e12}) {
+    for (const bool inclusive : {true, false}) {
+      const double cut = widen_cutoff(20.25, target, inclusive);
+      EXPECT_TRUE(inclusive ? target <= cut : target < cut) << target;
+      EXPECT_LE(cut - target, 0.5 + 1e-9 * target) << target;
+    }
+  }
+  // Where a step of 0.5 no longer changes the value, the cutoff stops growing.
+  EXPECT_TRUE(std::isfinite(widen_cutoff(20.25, 1e17, true)));
+  EXPECT_EQ(widen_cutoff(20.25, 21.0, true), 21.25);
+  EXPECT_EQ(widen_cutoff(20.25, 20.75, true), 20.75);
+  EXPECT_EQ(widen_cutoff(20.25, 20.75, false), 21.25);
+}
+
 }  // namespace
 }  // namespace tarvix

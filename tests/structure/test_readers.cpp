@@ -111,6 +111,8 @@ TEST_F(Readers, PdbRefusals) {
       {put(atom(" N  ", ' ', "GLY", 'A', 1, 0), 61, "  x   "),  // read before the atom name test
        "temperature factor in columns 61-66 of line 1 of " + pdb_},
       {put(ca('A', 1, 0), 7, "  1a "), "columns 7-11 of line 1"},
+      {put(ca('A', 1, 0), 47, " 1.0E+30"), "z coordinate in columns 47-54 of line 1 of " + pdb_ +
+                                                " is out of range: \"1.0E+30\""},
       {ters + "TER\n", "more than 10"},  {ters + "TER\n", "line 21"}};
   for (const auto& [text, what] : cases) {
     const std::string msg = error_of([&] { Structure t; read(text, t); });
