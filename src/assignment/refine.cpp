@@ -10,6 +10,14 @@ RefineWorkspace::RefineWorkspace(int n)
   lsap.reserve(n);  // a side is never larger than n
 }
 
+bool ScoreHistory::repeats(double s, int id) {
+  for (int k = 0; k < 5; ++k)
+    if (id > k + 1 && std::fabs(s - h_[k]) < 1e-6) return true;
+  for (int k = 4; k > 0; --k) h_[k] = h_[k - 1];
+  h_[0] = s;
+  return false;
+}
+
 int get_alnlen(const int* map, int n) {
   int count = 0;
   for (int j = 1; j <= n; ++j)
@@ -34,7 +42,7 @@ void iter_lsap(Context& ctx, RefineWorkspace& rw, ScoreMatrix& full, ScoreMatrix
     return s;
   };
   evaluate();
-  double h[5] = {-1.0, -2.0, -3.0, -4.0, -5.0};
+  ScoreHistory history;
   for (int id = 1; id <= niter; ++id) {
     extract_score(n, full, l1, l2, 1, 1, k1, k2, block);
     solvlsap(block, rw.m1.data(), k1, k2, std::max(k1, k2), rw.lsap);
@@ -43,13 +51,7 @@ void iter_lsap(Context& ctx, RefineWorkspace& rw, ScoreMatrix& full, ScoreMatrix
     comb_invmap(rw.comb.data(), rw.m1.data(), rw.m2.data(), k1, k2, l2 - k2, l2);
     remove_distant_pairs(ctx, rw.comb.data(), start, l2);
     if (get_alnlen(start, l2) < 3) break;
-    const double s = evaluate();
-    bool converged = false;
-    for (int k = 0; k < 5 && !converged; ++k)
-      converged = id > k + 1 && std::fabs(s - h[k]) < 1e-6;
-    if (converged) break;
-    for (int k = 4; k > 0; --k) h[k] = h[k - 1];
-    h[0] = s;
+    if (history.repeats(evaluate(), id)) break;
   }
 }
 

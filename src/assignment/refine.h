@@ -19,6 +19,18 @@ struct RefineWorkspace {
   std::vector<int> m1, m2, comb;
 };
 
+// The last five scores of a refinement, for its cycle test.
+class ScoreHistory {
+ public:
+  // True when s is within 1e-6 of one of the scores of iterations 1..id-1 of
+  // the current pass (at most five back): the pass has reached a fixed point
+  // or a cycle. Otherwise s becomes the latest score and false is returned.
+  bool repeats(double s, int id);
+
+ private:
+  double h_[5] = {-1.0, -2.0, -3.0, -4.0, -5.0};
+};
+
 // Number of entries 1..n of map above 0.
 int get_alnlen(const int* map, int n);
 

@@ -78,12 +78,12 @@ void get_alnseq(const PairList& pairs, const Structure& s1, const Structure& s2,
     p1 = i;
     p2 = j;
   }
-  // The columns cover the chains; any left over stay as gaps.
-  if (static_cast<int>(aln1.size()) < len) {
-    aln1.resize(static_cast<size_t>(len), '-');
-    marker.resize(static_cast<size_t>(len), ' ');
-    aln2.resize(static_cast<size_t>(len), '-');
-  }
+  // The lines are exactly len columns: any not reached stay gaps, and columns
+  // of residues past the last chain end fall outside them.
+  const size_t cols = static_cast<size_t>(std::max(len, 0));
+  aln1.resize(cols, '-');
+  marker.resize(cols, ' ');
+  aln2.resize(cols, '-');
 }
 
 void get_matchlst(const PairList& pairs, const Structure& s1, const Structure& s2,

@@ -1,7 +1,6 @@
 #include "search/search.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace tarvix {
 namespace {
@@ -72,6 +71,22 @@ SearchWorkspace::SearchWorkspace(int l1, int l2)
       spare1(kMaxRes + 1, -1), spare2(kMaxRes + 1, -1),
       res1(kMaxRes, 0), res2(kMaxRes, 0), alnpos1(kMaxRes + 1, -1), alnpos2(kMaxRes + 1, -2),
       pa(kMaxRes), pb(kMaxRes), moved(kMaxRes + 1), d2(kMaxRes, 0.0) {}
+
+ThreadingShifts threading_shifts(int k1, int k2) {
+  const int idel = std::max(5, static_cast<int>(std::min(k1, k2) * 0.4347826086956522));
+  return {idel, idel - k2, k1 - idel};
+}
+
+FragmentGrid fragment_grid(int k1, int k2) {
+  FragmentGrid f;
+  f.len = std::max(5, std::min(k1, k2) / 20);
+  f.stepa = std::min(f.len, std::max(1, k1 / 20 - 2));
+  f.stepb = std::min(f.len, std::max(1, k2 / 20 - 2));
+  f.minmatch = std::max(2, f.len / 2);
+  f.na = (k1 - f.len + f.stepa) / f.stepa;
+  f.nb = (k2 - f.len + f.stepb) / f.stepb;
+  return f;
+}
 
 void rev_invmap(const int* source, int* target, int l1, int l2) {
   reset_map(target, l2);
@@ -174,10 +189,11 @@ void get_initial(Context& ctx, SearchWorkspace& ws, int contact_flag, const Stru
   reset_map(y, lenb);
   const int k1 = a.chains[1];
   const int k2 = b.chains[1];
-  const int idel = std::max(5, static_cast<int>(std::min(k1, k2) * 0.4347826086956522));
-  if (k1 + k2 - 2 * idel + 1 <= 0) return;
+  const ThreadingShifts shifts = threading_shifts(k1, k2);
+  const int idel = shifts.idel;
+  if (shifts.count() <= 0) return;
   int* map = ws.map.data();
-  for (int s = idel - k2; s <= k1 - idel; ++s) {
+  for (int s = shifts.first; s <= shifts.last; ++s) {
     reset_map(map, lenb);
     for (int j = 1; j <= k2; ++j)
       if (j + s >= 1 && j + s <= k1) map[j] = j + s;
@@ -206,28 +222,24 @@ double get_initial3(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* 
   const double s0sq = search_scale_sq(ctx.par);
   const int k1 = a.chains[1];
   const int k2 = b.chains[1];
-  const int len = std::max(5, std::min(k1, k2) / 20);
-  const int stepa = std::min(len, std::max(1, k1 / 20 - 2));
-  const int stepb = std::min(len, std::max(1, k2 / 20 - 2));
-  const int minmatch = std::max(2, len / 2);
+  const FragmentGrid grid = fragment_grid(k1, k2);
+  const int len = grid.len;
   const double fragcut = 0.5 * len;
   const double stopcut = 0.9 * std::min(lena, lenb);
   double best = -1.0;
   reset_map(out, lenb);
-  const int na = (k1 - len + stepa) / stepa;
-  const int nb = (k2 - len + stepb) / stepb;
   int* map = ws.map.data();
-  for (int ia = 0; ia < na; ++ia) {
-    const int i1 = 1 + ia * stepa;
-    for (int ib = 0; ib < nb; ++ib) {
-      const int j1 = 1 + ib * stepb;
+  for (int ia = 0; ia < grid.na; ++ia) {
+    const int i1 = 1 + ia * grid.stepa;
+    for (int ib = 0; ib < grid.nb; ++ib) {
+      const int j1 = 1 + ib * grid.stepb;
       reset_map(map, lenb);
       int count = 0;
       for (int t = 0; t < len; ++t) {
         map[j1 + t] = i1 + t;
         if (a.sec[i1 + t] == b.sec[j1 + t]) ++count;
       }
-      if (count <= minmatch) continue;
+      if (count <= grid.minmatch) continue;
       const double g = get_gl(ctx, ws, lena, lenb, map, a, b, 0);
       if (!(g > fragcut)) continue;
       fill_matrix(ctx, ws, a, b, lena, lenb, map, s0sq, contact_flag);
@@ -288,7 +300,7 @@ void iter_search(Context& ctx, SearchWorkspace& ws, double& best, double fractio
     copy_map(wmap, start, l2);
   }
   if (!(fraction < 0.0 || s0 - fraction * best > 1e-6)) return;
-  double h[5] = {-1.0, -2.0, -3.0, -4.0, -5.0};
+  ScoreHistory history;  // kept across the passes
   bool copyback = true;
   for (int g = 0; g < npass; ++g) {
     const double gap = gaps[g];
@@ -311,12 +323,7 @@ void iter_search(Context& ctx, SearchWorkspace& ws, double& best, double fractio
         ws.saved.copy_block(ws.work, l1, l2);
         copyback = true;
       }
-      bool converged = false;
-      for (int k = 0; k < 5 && !converged; ++k)
-        converged = id > k + 1 && std::fabs(s - h[k]) < 1e-6;
-      if (converged) break;
-      for (int k = 4; k > 0; --k) h[k] = h[k - 1];
-      h[0] = s;
+      if (history.repeats(s, id)) break;
     }
   }
 }

@@ -28,6 +28,23 @@ struct SearchWorkspace {
   std::vector<double> d2;
 };
 
+// The shifts of the gapless threadings of two first chains of k1 and k2
+// residues: first..last, none when count <= 0. idel is the least overlap.
+struct ThreadingShifts {
+  int idel, first, last;
+  int count() const { return last - first + 1; }
+};
+ThreadingShifts threading_shifts(int k1, int k2);
+
+// The fragment starts over two first chains of k1 and k2 residues: fragments
+// of len residues start at 1, 1 + stepa, ... (na of them) in A and at
+// 1, 1 + stepb, ... (nb) in B; a fragment pair needs more than minmatch
+// positions of equal secondary structure.
+struct FragmentGrid {
+  int len, stepa, stepb, minmatch, na, nb;
+};
+FragmentGrid fragment_grid(int k1, int k2);
+
 // Structure-1-indexed map (source[i] = residue of structure 2) to the usual
 // structure-2-indexed form; of two entries naming one residue the later stays.
 void rev_invmap(const int* source, int* target, int l1, int l2);
