@@ -1,0 +1,372 @@
+// Initial alignments, iterated refinement and the whole search of one chain
+// order, on real interfaces and on rigidly moved copies of them.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <numeric>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "search/search.h"
+#include "structure/chains.h"
+#include "structure/readers.h"
+
+namespace tarvix {
+namespace {
+
+using Ptr = std::unique_ptr<Structure>;
+
+Ptr load(const std::string& name) {
+  auto s = std::make_unique<Structure>();
+  const std::string base = std::string(TARVIX_TEST_DATA) + "/" + name;
+  std::ostringstream warnings;
+  readpdbfile(base + ".pdb", *s, 0, warnings);
+  readcontfile(base + ".contacts", *s);
+  mark_sides(*s);
+  return s;
+}
+
+// s under a fixed rotation and shift.
+Ptr moved_copy(const Structure& s) {
+  auto c = std::make_unique<Structure>(s);
+  const double co = std::cos(1.1), si = std::sin(1.1);
+  const double u[3][3] = {{co, -si, 0.0}, {si * 0.6, co * 0.6, -0.8}, {si * 0.8, co * 0.8, 0.6}};
+  const double t[3] = {20.0, -4.0, 9.5};
+  for (int i = 1; i <= s.len; ++i) c->ca[i] = transform(u, t, s.ca[i]);
+  return c;
+}
+
+// The sequential TX-score parameters of two lengths, with no options.
+ScoringParams params_for(int l1, int l2) {
+  ScoringParams p;
+  const int lmin = std::min(l1, l2);
+  p.d0min = 0.5;
+  p.d0[1] = lmin;
+  p.d0[0] = std::max(0.5, lmin > 15 ? 1.24 * std::pow(lmin - 15, 1.0 / 3.0) - 1.8 : 0.5);
+  p.d8 = 1.5 * std::pow(static_cast<double>(lmin), 0.3) + 3.5;
+  p.d00[0] = std::max(std::min(p.d0[0], 8.0), 4.5);
+  p.d00[1] = p.d00[0] * p.d00[0];
+  p.contcf = {p.d8, p.d8 * p.d8};
+  return p;
+}
+
+struct Comparison {
+  Comparison(Ptr a, Ptr b)
+      : s1(std::move(a)),
+        s2(std::move(b)),
+        par(params_for(s1->len, s2->len)),
+        ws(std::make_unique<SearchWorkspace>(s1->len, s2->len)),
+        ctx{*s1, *s2, par, ws->scoring} {}
+  Ptr s1, s2;
+  ScoringParams par;
+  std::unique_ptr<SearchWorkspace> ws;
+  Context ctx;
+};
+
+std::vector<int> identity_map(int l) {
+  std::vector<int> m(kMaxRes + 1, -1);
+  for (int j = 1; j <= l; ++j) m[j] = j;
+  return m;
+}
+
+// map[1..l] as a vector, for comparisons.
+std::vector<int> head(const std::vector<int>& map, int l) { return {map.begin() + 1, map.begin() + l + 1}; }
+std::vector<int> head(const int* map, int l) { return {map + 1, map + l + 1}; }
+
+// ---- the shift and fragment grids -------------------------------------------
+
+TEST(InitialAlignments, ThreadingShifts) {
+  const ThreadingShifts a = threading_shifts(12, 12);  // 12 / 2.3 = 5.2
+  EXPECT_EQ(a.idel, 5);
+  EXPECT_EQ(a.first, -7);
+  EXPECT_EQ(a.last, 7);
+  EXPECT_EQ(a.count(), 15);
+  const ThreadingShifts b = threading_shifts(100, 60);  // 60 / 2.3 = 26.09
+  EXPECT_EQ(b.idel, 26);
+  EXPECT_EQ(b.first, -34);
+  EXPECT_EQ(b.last, 74);
+  EXPECT_LE(threading_shifts(4, 4).count(), 0);
+}
+
+TEST(InitialAlignments, FragmentGrid) {
+  const FragmentGrid g = fragment_grid(100, 60);
+  EXPECT_EQ(g.len, 5);
+  EXPECT_EQ(g.stepa, 3);
+  EXPECT_EQ(g.stepb, 1);
+  EXPECT_EQ(g.minmatch, 2);
+  EXPECT_EQ(g.na, 32);  // i1 = 1, 4, ..., 94
+  EXPECT_EQ(1 + (g.na - 1) * g.stepa, 94);
+  EXPECT_EQ(g.nb, 56);  // j1 = 1..56, the last fragment ending at 60
+  const FragmentGrid big = fragment_grid(400, 300);
+  EXPECT_EQ(big.len, 15);
+  EXPECT_EQ(big.stepa, 15);  // min(15, 18)
+  EXPECT_EQ(big.stepb, 13);
+  EXPECT_EQ(big.minmatch, 7);
+  EXPECT_LE(fragment_grid(4, 60).na, 0);  // a first chain shorter than a fragment
+}
+
+// ---- map operations and get_gl ------------------------------------------------
+
+TEST(MapOperations, RevInvmapIgnoresUnalignedAndKeepsTheLaterEntry) {
+  // Indexed by structure 1 (5 residues), values in structure 2 (4 residues).
+  const int source[6] = {99, 2, 0, -1, 2, 4};
+  int target[6] = {99, 7, 7, 7, 7, 7};
+  rev_invmap(source, target, 5, 4);
+  EXPECT_EQ(head(target, 4), (std::vector<int>{-1, 4, -1, 5}));
+  EXPECT_EQ(target[5], 7);  // beyond L2: untouched
+}
+
+// Eight residues on one side; B is A with the fourth residue pulled 25 away.
+struct Outlier {
+  Structure a, b;
+  Outlier() {
+    a.len = b.len = 8;
+    for (int k = 1; k <= 8; ++k) a.ca[k] = {3.8 * k, 2.0 * (k % 2), 1.5 * (k % 3)};
+    b.ca = a.ca;
+    b.ca[4][1] += 25.0;
+  }
+};
+
+TEST(GetGl, PruningReplacesTheMapOnlyWhenItScoresHigher) {
+  Outlier o;
+  SearchWorkspace ws(8, 8);
+  ScoringParams par = params_for(20, 20);
+  par.d00 = {8.0, 64.0};
+  std::vector<int> map = identity_map(8);
+  map[3] = 0;  // 0 counts as unaligned; an unchanged map keeps it
+
+  // The plain fit of the seven pairs puts the outlier beyond both cutoffs.
+  std::vector<Coord> pa, pb;
+  for (int k : {1, 2, 4, 5, 6, 7, 8}) pa.push_back(o.a.ca[k]), pb.push_back(o.b.ca[k]);
+  double resid, u[3][3], t[3];
+  int status;
+  u3b(unit_weights(), pa.data(), pb.data(), 7, 1, resid, u, t, status);
+  for (int k = 0; k < 7; ++k) {
+    if (k == 2) {
+      ASSERT_GT(dist2(transform(u, t, pa[k]), pb[k]), 65.0);
+    } else {
+      ASSERT_LT(dist2(transform(u, t, pa[k]), pb[k]), 64.0);
+    }
+  }
+
+  // With a large d0 the least-squares fit of all pairs scores best: S0 stands.
+  par.d0[0] = 50.0;
+  {
+    Context ctx{o.a, o.b, par, ws.scoring};
+    std::vector<int> m = map;
+    const double g = get_gl(ctx, ws, 8, 8, m.data(), o.a, o.b, 0);
+    double s0 = 0.0;
+    for (int k = 0; k < 7; ++k) s0 += 1.0 / (dist2(transform(u, t, pa[k]), pb[k]) / 2500.0 + 1.0);
+    EXPECT_DOUBLE_EQ(g, s0);
+    EXPECT_EQ(m, map);
+  }
+  // With a small d0 the fit of the six close pairs wins and drops the outlier.
+  par.d0[0] = 1.0;
+  {
+    Context ctx{o.a, o.b, par, ws.scoring};
+    std::vector<int> m = map;
+    const double g = get_gl(ctx, ws, 8, 8, m.data(), o.a, o.b, 0);
+    EXPECT_NEAR(g, 6.0, 0.01);  // six exact pairs, the outlier's term is tiny
+    EXPECT_EQ(head(m, 8), (std::vector<int>{1, 2, -1, -1, 5, 6, 7, 8}));
+  }
+  // No pair at all: 0.0 and the map untouched.
+  std::vector<int> none(kMaxRes + 1, -1);
+  none[2] = 0;
+  const std::vector<int> before = none;
+  Context ctx{o.a, o.b, par, ws.scoring};
+  EXPECT_EQ(get_gl(ctx, ws, 8, 8, none.data(), o.a, o.b, 1), 0.0);
+  EXPECT_EQ(none, before);
+}
+
+// ---- the generators -----------------------------------------------------------
+
+TEST(InitialAlignments, FirstChainsOfFourResiduesTryNoShift) {
+  Structure a, b;
+  a.len = b.len = 8;
+  a.nchain = b.nchain = 2;
+  a.chains = b.chains = {0, 4, 8};
+  for (int i = 1; i <= 8; ++i) {
+    a.ca[i] = {3.8 * i, 0.0, 0.0};
+    b.ca[i] = {3.8 * i, 1.0, 0.0};
+  }
+  mark_sides(a);
+  mark_sides(b);
+  SearchWorkspace ws(8, 8);
+  const ScoringParams par = params_for(8, 8);
+  Context ctx{a, b, par, ws.scoring};
+  std::vector<int> x(kMaxRes + 1, 3), y(kMaxRes + 1, 3);
+  double sx = 7.0, sy = 7.0;
+  get_initial(ctx, ws, 0, a, b, 8, 8, x.data(), y.data(), sx, sy);
+  EXPECT_EQ(sx, 0.0);
+  EXPECT_EQ(sy, 0.0);
+  EXPECT_EQ(head(x, 8), std::vector<int>(8, -1));
+  EXPECT_EQ(head(y, 8), std::vector<int>(8, -1));
+}
+
+TEST(InitialAlignments, MovedCopyIsRecoveredByEveryGenerator) {
+  Ptr a = load("1CGI_AB");
+  Ptr b = moved_copy(*a);
+  Comparison c(std::move(a), std::move(b));
+  const int l = c.s1->len, k1 = c.s1->chains[1];
+  const std::vector<int> id = identity_map(l);
+  std::vector<int> x(kMaxRes + 1), y(kMaxRes + 1), out(kMaxRes + 1, 5);
+  double sx = 0.0, sy = 0.0;
+  get_initial(c.ctx, *c.ws, 0, *c.s1, *c.s2, l, l, x.data(), y.data(), sx, sy);
+  // X keeps the score of the best threading (the whole first chain, every
+  // term 1) but the map of the dp run that followed it (both sides).
+  EXPECT_NEAR(sx, k1, 1e-9);
+  EXPECT_EQ(head(x, l), head(id, l));
+  EXPECT_NEAR(sy, l, 1e-9);
+  EXPECT_EQ(head(y, l), head(id, l));
+
+  EXPECT_NEAR(get_initial3(c.ctx, *c.ws, l, l, out.data(), 0), l, 1e-9);
+  EXPECT_EQ(head(out, l), head(id, l));
+}
+
+TEST(InitialAlignments, SecondaryStructureStartKeepsEachSideInItsOwnOffsets) {
+  // B is the moved copy of A without A's first residue, so the first chains
+  // end at k1 and k1 - 1 and every residue j of B is residue j + 1 of A.
+  Ptr a = load("1CGI_AB");
+  Ptr m = moved_copy(*a);
+  auto b = std::make_unique<Structure>(*m);
+  b->len = a->len - 1;
+  for (int j = 1; j <= b->len; ++j) {
+    b->ca[j] = m->ca[j + 1];
+    b->sec[j] = a->sec[j + 1];
+  }
+  b->chains[1] = a->chains[1] - 1;
+  b->chains[2] = b->len;
+  mark_sides(*b);
+  Comparison c(std::move(a), std::move(b));
+  const int l1 = c.s1->len, l2 = c.s2->len;
+  std::vector<int> best(kMaxRes + 1, -1), out(kMaxRes + 1, 5);
+  for (int j = 1; j <= l2; ++j) best[j] = j + 1;
+  for (const double gh : {0.01, 1.0}) {
+    get_initial_from_ssc(c.ctx, *c.ws, l1, l2, best.data(), out.data(), gh == 1.0 ? 0.5 : 1.0, gh);
+    EXPECT_EQ(head(out, l2), head(best, l2));
+  }
+}
+
+// ---- refinement and the whole search ------------------------------------------
+
+TEST(IterSearch, StartBelowThreePairsDoesNotDependOnWhatTheMatricesHeld) {
+  auto run = [](bool dirty) {
+    Comparison c(load("1CGI_AB"), load("2SIC_AB"));
+    if (dirty) {
+      for (int j = 1; j <= c.ws->n; ++j)
+        for (int i = 1; i <= c.ws->n; ++i) {
+          c.ws->work(i, j) = ((i * 7 + j * 3) % 11) * 0.37;
+          c.ws->saved(i, j) = ((i * 5 + j) % 13) * 0.21;
+        }
+    }
+    std::vector<int> start(kMaxRes + 1, -1), bestmap(kMaxRes + 1, -1);
+    start[3] = 2;
+    start[40] = 35;
+    const double gaps[2] = {-0.6, 0.0};
+    double best = 0.0;
+    iter_search(c.ctx, *c.ws, best, -0.1, 1, 1, 30, gaps, 2, bestmap.data(), start.data(),
+                c.s1->len, c.s2->len);
+    return std::make_pair(best, bestmap);
+  };
+  const auto fresh = run(false), dirty = run(true);
+  EXPECT_GT(fresh.first, 0.0);  // the passes from the zero matrix still found something
+  EXPECT_EQ(fresh.first, dirty.first);
+  EXPECT_EQ(fresh.second, dirty.second);
+}
+
+TEST(IterSearch, StartBelowTheAcceptanceFractionIsEvaluatedButNotRefined) {
+  Comparison c(load("1CGI_AB"), load("2SIC_AB"));
+  const int l2 = c.s2->len;
+  std::vector<int> start(kMaxRes + 1, -1), y(kMaxRes + 1), bestmap(kMaxRes + 1, 4);
+  double sx, sy;
+  get_initial(c.ctx, *c.ws, 0, *c.s1, *c.s2, c.s1->len, l2, start.data(), y.data(), sx, sy);
+  double s0 = 0.0;
+  int o1 = 0;
+  get_score(c.ctx, start.data(), s0, c.ws->saved, 1, 0, 1, o1);
+  ASSERT_GT(s0, 0.0);
+  const double gaps[1] = {0.0};
+  // The best so far is 5 x its score: 0.2 x best is not exceeded.
+  double best = 5.0 * s0;
+  const std::vector<int> before = start;
+  iter_search(c.ctx, *c.ws, best, 0.2, 1, 1, 30, gaps, 1, bestmap.data(), start.data(),
+              c.s1->len, l2);
+  EXPECT_EQ(best, 5.0 * s0);
+  EXPECT_EQ(bestmap, std::vector<int>(kMaxRes + 1, 4));
+  EXPECT_EQ(start, before);
+  // From a best of 0 it raises the best on evaluation and then refines further.
+  best = 0.0;
+  iter_search(c.ctx, *c.ws, best, 0.2, 1, 1, 30, gaps, 1, bestmap.data(), start.data(),
+              c.s1->len, l2);
+  EXPECT_GT(best, s0);
+  EXPECT_EQ(head(start, l2), head(bestmap, l2));
+}
+
+// One-to-one, each pair on one side of the interface, and (sequential) in
+// increasing order in both structures.
+void expect_valid_map(const Comparison& c, const int* map, bool sequential) {
+  std::vector<int> used(kMaxRes + 1, 0);
+  int last = 0;
+  for (int j = 1; j <= c.s2->len; ++j) {
+    const int i = map[j];
+    if (i <= 0) continue;
+    ASSERT_LE(i, c.s1->len);
+    EXPECT_EQ(c.s1->id2chain[i], c.s2->id2chain[j]) << "pair " << i << ", " << j;
+    EXPECT_EQ(++used[i], 1) << "residue " << i << " aligned twice";
+    if (sequential) {
+      EXPECT_GT(i, last) << "pair " << i << ", " << j;
+    }
+    last = i;
+  }
+}
+
+TEST(SuperAlign, ResultDependsOnlyOnTheInputs) {
+  for (const int seqmode : {1, 0}) {
+    SCOPED_TRACE(seqmode);
+    Comparison c(load("1CGI_AB"), load("2SIC_AB"));
+    const int l2 = c.s2->len;
+    std::vector<int> m1(kMaxRes + 1, -1), m2(kMaxRes + 1, -1), m3(kMaxRes + 1, -1);
+    const SearchResult r1 = super_align(c.ctx, *c.ws, m1.data(), 1, seqmode, 1);
+    const SearchResult r2 = super_align(c.ctx, *c.ws, m2.data(), 1, seqmode, 1);
+    Comparison fresh(load("1CGI_AB"), load("2SIC_AB"));
+    const SearchResult r3 = super_align(fresh.ctx, *fresh.ws, m3.data(), 1, seqmode, 1);
+    for (const SearchResult& r : {r2, r3}) {
+      EXPECT_EQ(r.tm, r1.tm);
+      EXPECT_EQ(r.initial, r1.initial);
+      EXPECT_EQ(r.order1used, r1.order1used);
+    }
+    EXPECT_EQ(head(m2, l2), head(m1, l2));
+    EXPECT_EQ(head(m3, l2), head(m1, l2));
+
+    EXPECT_GT(r1.tm, 0.0);
+    const std::vector<int> codes = {12, 11, 10, 2, 3, 4};
+    EXPECT_NE(std::find(codes.begin(), codes.end(), r1.initial), codes.end()) << r1.initial;
+    expect_valid_map(c, m1.data(), seqmode == 1);
+    if (seqmode == 1) {
+      // The best score is the score of the best map.
+      EXPECT_EQ(r1.order1used, 0);
+      double s = 0.0;
+      int o1 = 0;
+      get_score(c.ctx, m1.data(), s, c.ws->work, 1, 0, 1, o1);
+      EXPECT_EQ(s, r1.tm);
+    }
+  }
+}
+
+TEST(SuperAlign, TmScoreSearchOnAMovedCopyFindsTheIdentity) {
+  Ptr a = load("2SIC_AB");
+  Ptr b = moved_copy(*a);
+  Comparison c(std::move(a), std::move(b));
+  const int l = c.s1->len;
+  std::vector<int> m(kMaxRes + 1, -1);
+  const SearchResult r = super_align(c.ctx, *c.ws, m.data(), 0, 1, 1);
+  EXPECT_NEAR(r.tm, 1.0, 1e-9);
+  EXPECT_EQ(r.initial, 12);  // the first start already is the answer
+  EXPECT_EQ(head(m, l), head(identity_map(l), l));
+}
+
+}  // namespace
+}  // namespace tarvix
