@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <initializer_list>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -17,42 +18,29 @@
 namespace tarvix {
 namespace {
 
+// The iteration at which a pass over these scores ends (0: it runs through).
+int ends_at(std::initializer_list<double> scores, ScoreHistory& h) {
+  int id = 0;
+  for (const double s : scores)
+    if (h.repeats(s, ++id)) return id;
+  return 0;
+}
+int ends_at(std::initializer_list<double> scores) {
+  ScoreHistory h;
+  return ends_at(scores, h);
+}
+
 TEST(ScoreHistory, EndsAPassOnAFixedPointOrACycleOfUpToFive) {
-  {  // period 2: S, T, S ends at the third iteration
-    ScoreHistory h;
-    EXPECT_FALSE(h.repeats(0.41, 1));
-    EXPECT_FALSE(h.repeats(0.43, 2));
-    EXPECT_TRUE(h.repeats(0.41, 3));
-  }
-  {  // a fixed point ends at the second; the first never compares
-    ScoreHistory h;
-    EXPECT_FALSE(h.repeats(-1.0, 1));  // equal to the initial history value
-    EXPECT_TRUE(h.repeats(-1.0, 2));
-  }
-  {  // margin 1e-6, strict
-    ScoreHistory h;
-    EXPECT_FALSE(h.repeats(0.5, 1));
-    EXPECT_TRUE(h.repeats(0.5 + 0.9e-6, 2));
-    ScoreHistory g;
-    EXPECT_FALSE(g.repeats(0.5, 1));
-    EXPECT_FALSE(g.repeats(0.5 + 1.1e-6, 2));
-  }
-  {  // a cycle of 5 is seen, one of 6 is not
-    ScoreHistory five, six;
-    for (int id = 1; id <= 5; ++id) EXPECT_FALSE(five.repeats(0.1 * id, id));
-    EXPECT_TRUE(five.repeats(0.1, 6));
-    for (int id = 1; id <= 6; ++id) EXPECT_FALSE(six.repeats(0.1 * id, id));
-    EXPECT_FALSE(six.repeats(0.1, 7));
-  }
-  {  // kept across passes, but the id guard restarts with each pass: the
-     // second iteration of a new pass does not see the previous pass
-    ScoreHistory h;
-    EXPECT_FALSE(h.repeats(0.3, 1));
-    EXPECT_FALSE(h.repeats(0.2, 2));
-    EXPECT_FALSE(h.repeats(0.7, 1));
-    EXPECT_FALSE(h.repeats(0.2, 2));
-    EXPECT_TRUE(h.repeats(0.7, 3));
-  }
+  EXPECT_EQ(ends_at({0.41, 0.43, 0.41}), 3);  // period 2
+  EXPECT_EQ(ends_at({-1.0, -1.0}), 2);  // the first never compares, not even with the initial -1
+  EXPECT_EQ(ends_at({0.5, 0.5 + 0.9e-6}), 2);
+  EXPECT_EQ(ends_at({0.5, 0.5 + 1.1e-6}), 0);
+  EXPECT_EQ(ends_at({0.1, 0.2, 0.3, 0.4, 0.5, 0.1}), 6);
+  EXPECT_EQ(ends_at({0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.1}), 0);
+  // Kept across passes, but a new pass compares only with its own iterations.
+  ScoreHistory h;
+  EXPECT_EQ(ends_at({0.3, 0.2}, h), 0);
+  EXPECT_EQ(ends_at({0.7, 0.2, 0.7}, h), 3);
 }
 
 using Ptr = std::unique_ptr<Structure>;

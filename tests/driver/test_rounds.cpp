@@ -1,19 +1,15 @@
 // The report's pieces prepared by the rounds (motion, concise alignment,
-// detailed table) on small hand-made interfaces, and the rounds themselves on
-// a real pair.
+// detailed table) on small hand-made interfaces.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "driver/rounds.h"
 #include "structure/chains.h"
-#include "structure/readers.h"
 
 namespace tarvix {
 namespace {
@@ -127,50 +123,6 @@ TEST(DetailedTable, LineLayout) {
   EXPECT_EQ(lines[2], "    3    B   13A  ALA      D    4   PHE    12.000    1   1   1        ");
   for (const std::string& l : lines) EXPECT_EQ(l.size(), 70u);
   EXPECT_EQ(lines[0].find_last_not_of(' '), 65u);  // 66 characters, padded
-}
-
-TEST(SearchRounds, ConciseAndDetailedPiecesOfTheBestRound) {
-  auto load = [](const std::string& name) {
-    auto s = std::make_unique<Structure>();
-    const std::string base = std::string(TARVIX_TEST_DATA) + "/" + name;
-    std::ostringstream warnings;
-    readpdbfile(base + ".pdb", *s, 0, warnings);
-    readcontfile(base + ".contacts", *s);
-    mark_sides(*s);
-    return s;
-  };
-  for (const int verbose : {1, 2}) {
-    SCOPED_TRACE(verbose);
-    Ptr s1 = load("1CGI_AB"), s2 = load("2SIC_AB");
-    Settings set;
-    set.verbose = verbose;
-    set.speedmode = 2;  // at most two rounds
-    const Derived der = derive_scoring_parameters(set, s1->len, s2->len);
-    const BestRound b = search_rounds(*s1, *s2, set, der);
-    const int n = b.pairs.n;
-    ASSERT_GE(n, 3);
-    EXPECT_LE(b.round, 2);
-    EXPECT_GE(b.seqid, 0.0);
-    EXPECT_LE(b.seqid, 1.0);
-    if (verbose == 1) {
-      const size_t len = static_cast<size_t>(s1->len + s2->len - n);
-      EXPECT_EQ(b.aln1.size(), len);
-      EXPECT_EQ(b.aln2.size(), len);
-      EXPECT_EQ(b.marker.size(), len);
-      EXPECT_EQ(std::count(b.marker.begin(), b.marker.end(), ' '), static_cast<long>(len) - n);
-      EXPECT_TRUE(b.pairlines.empty());
-    } else {
-      EXPECT_EQ(b.pairlines.size(), static_cast<size_t>(n));
-      EXPECT_TRUE(b.aln1.empty());
-    }
-    // The motion is a rotation.
-    for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 3; ++j) {
-        double dot = 0.0;
-        for (int k = 0; k < 3; ++k) dot += b.u[i][k] * b.u[j][k];
-        EXPECT_NEAR(dot, i == j ? 1.0 : 0.0, 1e-9);
-      }
-  }
 }
 
 }  // namespace
