@@ -29,7 +29,7 @@ bool write_report(std::ostream& out, const ReportInput& in) {
         << " Chains " << id(*ss[s], 1) << ' ' << id(*ss[s], 2) << ',' << I(ss[s]->len, 4) << " AAs,"
         << I(conts[s], 4) << " Contacts\n";
   }
-  out << fmt::list_line("") << '\n';
+  out << '\n';  // an empty line, list-directed or not, is an empty record
   const BestRound& b = in.best;
   if (b.pairs.n < 3) {
     out << '\n' << fmt::list_line("No significant alignment found!") << "\n\n";
@@ -47,7 +47,7 @@ bool write_report(std::ostream& out, const ReportInput& in) {
     out << I(i + 1, 2) << F(b.t[i], 18, 10) << F(b.u[i][0], 15, 10) << F(b.u[i][1], 15, 10)
         << F(b.u[i][2], 15, 10) << '\n';
   }
-  out << fmt::list_line("") << '\n';
+  out << '\n';
   if (in.set.verbose == 1) {
     // Chain identifiers in the order the best round used.
     static constexpr int kOrder[5][2][2] = {
@@ -58,7 +58,7 @@ bool write_report(std::ostream& out, const ReportInput& in) {
     out << "Struct 1 Chains " << id(in.s1, o[0][0]) << id(in.s1, o[0][1]) << "  vs. Struct 2 Chains "
         << id(in.s2, o[1][0]) << id(in.s2, o[1][1]) << " (AAs in upper/lower cases)\n\n";
     out << b.aln1 << '\n' << b.marker << '\n' << b.aln2 << '\n';
-    out << fmt::list_line("") << '\n';
+    out << '\n';
   }
   if (in.set.verbose == 2) {
     out << fmt::list_line("-----   Aligned Interface Residues  -----") << '\n';
@@ -67,7 +67,7 @@ bool write_report(std::ostream& out, const ReportInput& in) {
     for (const std::string& line : b.pairlines) out << line << '\n';
     out << fmt::list_line("\":\" AA pairs within 5 Ansgtrom in Ca-Ca distance") << '\n';
     out << fmt::list_line("\"*\" Identical AA pairs") << '\n';
-    out << fmt::list_line("") << '\n';
+    out << '\n';
   }
   out << "Scoring parameters: normalization length =" << I(fmt::nint(in.der.normlen), 4)
       << ",  d0 =" << F(in.der.d0norm, 6, 3) << '\n';
