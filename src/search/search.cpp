@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "scoring/seeds.h"
+
 namespace tarvix {
 namespace {
 
@@ -9,9 +11,9 @@ void reset_map(int* map, int n) { std::fill_n(map + 1, n, -1); }
 void copy_map(const int* from, int* to, int n) { std::copy_n(from + 1, n, to + 1); }
 
 // Superposes the pairs of map (A onto B) and fills ws.work with the pair terms
-// of every same-side residue pair under it (scale s0sq), ws.matched with the
-// pairs within the contact cutoff; contact_flag 1 weights each entry by its
-// contact overlap.
+// of every same-side residue pair under it (scale s0sq). contact_flag 1 weights
+// each entry by its contact overlap under the matched-pair matrix ws.matched
+// (the pairs within the contact cutoff), which is built only then.
 void fill_matrix(Context& ctx, SearchWorkspace& ws, const Structure& a, const Structure& b,
                  int lena, int lenb, const int* map, double s0sq, int contact_flag) {
   int n = 0;
@@ -27,19 +29,20 @@ void fill_matrix(Context& ctx, SearchWorkspace& ws, const Structure& a, const St
   u3b(unit_weights(), ws.pa.data(), ws.pb.data(), n, 1, resid, u, t, status);
   for (int i = 1; i <= lena; ++i) ws.moved[i] = transform(u, t, a.ca[i]);
   const double cut = ctx.par.contcf[1];
-  ws.matched.fill_block(lena, lenb, -1);
+  const bool weighted = contact_flag == 1;
+  if (weighted) ws.matched.fill_block(lena, lenb, -1);
   for (int j = 1; j <= lenb; ++j) {
     for (int i = 1; i <= lena; ++i) {
       if (a.id2chain[i] == b.id2chain[j]) {
         const double d2 = dist2(ws.moved[i], b.ca[j]);
         ws.work(i, j) = 1.0 / (d2 / s0sq + 1.0);
-        if (d2 <= cut) ws.matched(i, j) = 1;
+        if (weighted && d2 <= cut) ws.matched(i, j) = 1;
       } else {
         ws.work(i, j) = kOtherSide;
       }
     }
   }
-  if (contact_flag != 1) return;
+  if (!weighted) return;
   for (int j = 1; j <= lenb; ++j) {
     for (int i = 1; i <= lena; ++i) {
       if (a.id2chain[i] != b.id2chain[j]) continue;
@@ -141,20 +144,20 @@ double get_gl(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* map, c
   // Takes the pairs within cut (widened until 3 are taken when n > 3) into
   // spare, with their points in pa/pb; returns how many were taken.
   auto select = [&](double cut, int* spare) {
-    for (;;) {
-      reset_map(spare, lenb);
-      int m = 0;
-      for (int k = 0; k < n; ++k) {
-        if (ws.d2[k] <= cut) {
-          spare[ws.res2[k]] = ws.res1[k];
-          ws.pa[m] = a.ca[ws.res1[k]];
-          ws.pb[m] = b.ca[ws.res2[k]];
-          ++m;
-        }
+    // Raising the cutoff by 0.5 until three pairs are taken stops at the
+    // first step that reaches the third smallest distance.
+    if (n > 3) cut = widen_cutoff(cut, third_smallest(ws.d2.data(), n), true);
+    reset_map(spare, lenb);
+    int m = 0;
+    for (int k = 0; k < n; ++k) {
+      if (ws.d2[k] <= cut) {
+        spare[ws.res2[k]] = ws.res1[k];
+        ws.pa[m] = a.ca[ws.res1[k]];
+        ws.pb[m] = b.ca[ws.res2[k]];
+        ++m;
       }
-      if (m >= 3 || n <= 3) return m;
-      cut += 0.5;
     }
+    return m;
   };
   for (int k = 0; k < n; ++k) {
     ws.pa[k] = a.ca[ws.res1[k]];
