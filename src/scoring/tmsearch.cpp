@@ -234,6 +234,15 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
   int* close = ws.closepairs.data();
   int* starts = ws.seedstart.data();
   double u[3][3], t[3];
+  // A trial replaces the best only when it scores strictly higher, so the
+  // earlier candidate wins ties.
+  auto consider = [&](double sc, int ncont, int fraglen) {
+    if (!(sc > best)) return;
+    best = sc;
+    bestcount = ncont;
+    bestlen = fraglen;
+    for (int m = 0; m < fraglen; ++m) bestfrag[m] = frag[m];
+  };
 
   // 6. seeds, longest first, each followed by its extension
   for (int il = 0; il < nlen; ++il) {
@@ -250,12 +259,7 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
       int nclose, ncont;
       cal_tmscore(ctx, dseed, d0w, n, restricted, sc, close, nclose, scoretype, ncont, alnres1,
                   alnres2);
-      if (sc > best) {
-        best = sc;
-        bestcount = ncont;
-        bestlen = fraglen;
-        for (int m = 0; m < fraglen; ++m) bestfrag[m] = frag[m];
-      }
+      consider(sc, ncont, fraglen);
 
       for (int it = 1; it <= 20; ++it) {
         fraglen = nclose;
@@ -264,12 +268,7 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
         move_all(ws, n, u, t, ws.moved1.data());
         cal_tmscore(ctx, dext, d0w, n, restricted, sc, close, nclose, scoretype, ncont, alnres1,
                     alnres2);
-        if (sc > best) {
-          best = sc;
-          bestcount = ncont;
-          bestlen = fraglen;
-          for (int m = 0; m < fraglen; ++m) bestfrag[m] = frag[m];
-        }
+        consider(sc, ncont, fraglen);
         if (nclose == fraglen) {
           bool same = true;
           for (int m = 0; m < nclose; ++m) {

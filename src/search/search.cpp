@@ -359,6 +359,16 @@ SearchResult super_align(Context& ctx, SearchWorkspace& ws, int* invmap, int sco
     iter_lsap(ctx, ws.refine, ws.work, ws.saved, tm, scoretype, speedmode, start, invmap, l1, l2,
               ws.n, k1, k2, niter, r.order1used);
   };
+  // A later start: one pass without gap penalty, then in non-sequential mode
+  // the assignment refinement from what the pass left in start.
+  auto refine_start = [&](int* start, double fraction, int niter, int code, int lsap_iters) {
+    refine(tm, fraction, scoretype, niter, kNoGap, 1, invmap, start);
+    note(code);
+    if (nonseq) {
+      lsap(start, lsap_iters);
+      note(code);
+    }
+  };
   int* x = ws.x.data();
   int* y = ws.y.data();
   int* xs = ws.xs.data();
@@ -392,34 +402,14 @@ SearchResult super_align(Context& ctx, SearchWorkspace& ws, int* invmap, int sco
     copy_map(backup_y, p, l2);
     refine(pre, -0.1, 0, 3, kNoGap, 1, p, backup_y);
     refine(pre, 0.2, 0, 3, kNoGap, 1, p, backup_x);
-    refine(tm, -0.1, scoretype, 3, kNoGap, 1, invmap, p);
-    note(10);
-    if (nonseq) {
-      lsap(p, 3);
-      note(10);
-    }
+    refine_start(p, -0.1, 3, 10, 3);
   }
   get_initial_from_ssc(ctx, ws, l1, l2, invmap, p, 1.0, 0.01);
-  refine(tm, 0.2, scoretype, 30, kNoGap, 1, invmap, p);
-  note(2);
-  if (nonseq) {
-    lsap(p, 3);
-    note(2);
-  }
+  refine_start(p, 0.2, 30, 2, 3);
   get_initial3(ctx, ws, l1, l2, x, scoretype);
-  refine(tm, 0.2, scoretype, 30, kNoGap, 1, invmap, x);
-  note(3);
-  if (nonseq) {
-    lsap(x, 5);
-    note(3);
-  }
+  refine_start(x, 0.2, 30, 3, 5);
   get_initial_from_ssc(ctx, ws, l1, l2, invmap, p, 0.5, 1.0);
-  refine(tm, 0.2, scoretype, 30, kNoGap, 1, invmap, p);
-  note(4);
-  if (nonseq) {
-    lsap(p, 3);
-    note(4);
-  }
+  refine_start(p, 0.2, 30, 4, 3);
   if (!nonseq) return r;
   copy_map(invmap, p, l2);
   lsap(p, 20);
