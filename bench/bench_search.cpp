@@ -12,6 +12,7 @@
 #include "search/search.h"
 #include "structure/chains.h"
 #include "structure/readers.h"
+#include "../tests/support/interfaces.h"
 
 namespace {
 
@@ -30,15 +31,7 @@ struct Pair {
     ctx = std::make_unique<Context>(Context{*s1, *s2, der.par, ws->scoring});
   }
 
-  static std::unique_ptr<Structure> load(const std::string& name) {
-    auto s = std::make_unique<Structure>();
-    const std::string stem = std::string(TARVIX_TEST_DATA) + "/" + name;
-    std::ostringstream warnings;
-    readpdbfile(stem + ".pdb", *s, 0, warnings);
-    readcontfile(stem + ".contacts", *s);
-    mark_sides(*s);
-    return s;
-  }
+  static std::unique_ptr<Structure> load(const std::string& name) { return load_interface(name); }
 };
 
 Pair& pair(int k) {

@@ -15,6 +15,8 @@
 #include "structure/chains.h"
 #include "structure/readers.h"
 
+#include "../support/interfaces.h"
+
 namespace tarvix {
 namespace {
 
@@ -45,15 +47,7 @@ TEST(ScoreHistory, EndsAPassOnAFixedPointOrACycleOfUpToFive) {
 
 using Ptr = std::unique_ptr<Structure>;
 
-Ptr load(const std::string& name) {
-  auto s = std::make_unique<Structure>();
-  const std::string base = std::string(TARVIX_TEST_DATA) + "/" + name;
-  std::ostringstream warnings;
-  readpdbfile(base + ".pdb", *s, 0, warnings);
-  readcontfile(base + ".contacts", *s);
-  mark_sides(*s);
-  return s;
-}
+Ptr load(const std::string& name) { return load_interface(name); }
 
 // An interface and a rigidly moved copy of it, with the non-sequential
 // parameters of their length.

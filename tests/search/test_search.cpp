@@ -15,20 +15,14 @@
 #include "structure/chains.h"
 #include "structure/readers.h"
 
+#include "../support/interfaces.h"
+
 namespace tarvix {
 namespace {
 
 using Ptr = std::unique_ptr<Structure>;
 
-Ptr load(const std::string& name) {
-  auto s = std::make_unique<Structure>();
-  const std::string base = std::string(TARVIX_TEST_DATA) + "/" + name;
-  std::ostringstream warnings;
-  readpdbfile(base + ".pdb", *s, 0, warnings);
-  readcontfile(base + ".contacts", *s);
-  mark_sides(*s);
-  return s;
-}
+Ptr load(const std::string& name) { return load_interface(name); }
 
 // s under a fixed rotation and shift.
 Ptr moved_copy(const Structure& s) {
