@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <memory>
@@ -56,16 +57,16 @@ int compare(const Settings& set, std::ostream& out, std::chrono::steady_clock::t
         << "Error: the number of contacts is too small. Please check your input files.\n\n";
     throw Error("", ExitCode::kDataError, true);
   }
-  Settings run = set;
+  Settings effective = set;
   if (std::min(s1->len, s2->len) < 15) {
-    run.pvalue = false;
+    effective.pvalue = false;
     out << "Warning: a minimum of 15 residues is required for p-value calculations. P-value not "
            "caculated!\n";
   }
   // The report prints the lengths and identifiers as read; the rounds reorder
   // the chains of the structures in place.
-  const BestRound best = search_rounds(*s1, *s2, run, der);
-  const ReportInput in{run, der, *s1, *s2, num_cont1, num_cont2, best};
+  const BestRound best = search_rounds(*s1, *s2, effective, der);
+  const ReportInput in{effective, der, *s1, *s2, num_cont1, num_cont2, best};
   if (!write_report(out, in)) return 0;
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   write_running_time(out, elapsed.count());
@@ -86,6 +87,10 @@ int run(const std::vector<std::string>& args, std::ostream& out) {
     return static_cast<int>(e.code());
   } catch (const std::bad_alloc&) {
     out << "Error: not enough memory for this comparison\n";
+    out.flush();
+    return static_cast<int>(ExitCode::kDataError);
+  } catch (const std::exception& e) {
+    out << "Error: internal failure: " << e.what() << '\n';
     out.flush();
     return static_cast<int>(ExitCode::kDataError);
   }
