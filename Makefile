@@ -27,7 +27,7 @@ test-sanitize:
 bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTARVIX_BENCH=ON
 	cmake --build build-bench -j $(JOBS)
-	bench/whole_run.sh build-bench/Tarvix
+	bench/whole_run.sh build-bench/Tarvix 5
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) build-bench
