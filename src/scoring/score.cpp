@@ -213,24 +213,13 @@ void cal_col(Context& ctx, const int* list1, const int* list2, int n, int& count
     pos1[list1[k]] = k;
     pos2[list2[k]] = k;
   }
+  // Pair k is matched to itself, so its conserved contacts are get_fcol's count.
   int total = 0;
   for (int k = 0; k < n; ++k) {
-    const int a = list1[k];
-    const int b = list2[k];
-    const int na = s1.contnum[a];
-    const int nb = s2.contnum[b];
-    if (nb == 0) continue;
-    const int* pa = s1.partners(a);
-    const int* pb = s2.partners(b);
-    for (int m = 1; m <= na; ++m) {
-      const int e = pos1[pa[m]];
-      for (int q = 1; q <= nb; ++q) {
-        if (pos2[pb[q]] == e) {
-          ++total;
-          break;
-        }
-      }
-    }
+    double fcol = 0.0;
+    int nmatch = 0;
+    get_fcol(k, k, pos1, pos2, list1, list2, s1, s2, fcol, nmatch);
+    total += nmatch;
   }
   count = total / 2;
 }
