@@ -37,7 +37,6 @@ struct Structure {
   int* partners(int i) { return &contlst[static_cast<size_t>(i) * kMaxCont - 1]; }  // 1-based m
   const int* partners(int i) const { return &contlst[static_cast<size_t>(i) * kMaxCont - 1]; }
   int partner(int i, int m) const { return contlst[static_cast<size_t>(i) * kMaxCont + m - 1]; }
-  int chain1_end() const { return chains[1]; }
 };
 
 }  // namespace tarvix
