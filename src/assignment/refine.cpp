@@ -6,7 +6,7 @@
 namespace tarvix {
 
 RefineWorkspace::RefineWorkspace(int n)
-    : m1(kMaxRes + 1, -1), m2(kMaxRes + 1, -1), comb(kMaxRes + 1, -1) {
+    : m1(n + 1, -1), m2(n + 1, -1), comb(n + 1, -1) {
   lsap.reserve(n);  // a side is never larger than n
 }
 

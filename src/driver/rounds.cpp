@@ -24,7 +24,7 @@ double rescale(double score, double len) {
 
 }  // namespace
 
-PairList::PairList() : x1(kMaxRes + 1), x2(kMaxRes + 1), r1(kMaxRes + 1, 0), r2(kMaxRes + 1, 0) {}
+PairList::PairList() : x1(kMaxRes + 1), x2(kMaxRes + 1), r1(kMaxRes + 1), r2(kMaxRes + 1) {}
 
 void get_transmatrix(const PairList& pairs, const Structure& s1, double u[3][3], double t[3]) {
   // Three pairs fix a motion as well as more do.
@@ -121,7 +121,7 @@ BestRound search_rounds(Structure& s1, Structure& s2, const Settings& set, const
   Context ctx{s1, s2, par, ws.scoring};
   Structure scratch;
   FlagMatrix aligned(l1, l2, -1);
-  std::vector<int> invmap(kMaxRes + 1, -1), byres1(kMaxRes + 1, -1);
+  std::vector<int> invmap(std::max(l1, l2) + 1, -1), byres1(std::max(l1, l2) + 1, -1);
   PairList cur;
   BestRound best;
   const double d0search = search_distance(par.d0[0]);

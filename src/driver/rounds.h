@@ -15,8 +15,8 @@ namespace tarvix {
 struct PairList {
   PairList();
   int n = 0;
-  std::vector<Coord> x1, x2;
-  std::vector<int> r1, r2;
+  ZeroVector<Coord> x1, x2;
+  ZeroVector<int> r1, r2;
 };
 
 struct BestRound {

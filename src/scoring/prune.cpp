@@ -44,27 +44,10 @@ void remove_distant_pairs(Context& ctx, const int* newmap, int* curmap, int n) {
 }
 
 void get_rms_score(Context& ctx, ScoreMatrix& smat, const int* invmap, int l1, int l2) {
-  ScoringWorkspace& ws = ctx.ws;
-  const Structure& s1 = ctx.s1;
-  const Structure& s2 = ctx.s2;
   double u[3][3], t[3];
   fit_map(ctx, invmap, l2, u, t);
-
   const double dd = std::max(ctx.par.d0[0] + 1.5, ctx.par.d0min);
-  const double dd2 = dd * dd;
-  for (int i = 1; i <= l1; ++i) ws.movedres[i] = transform(u, t, s1.ca[i]);
-  for (int j = 1; j <= l2; ++j) {
-    const int side = s2.id2chain[j];
-    const Coord& pj = s2.ca[j];
-    double* col = &smat(1, j);
-    for (int i = 1; i <= l1; ++i) {
-      if (s1.id2chain[i] == side) {
-        col[i - 1] = 1 / (dist2(ws.movedres[i], pj) / dd2 + 1);
-      } else {
-        col[i - 1] = kOtherSide;
-      }
-    }
-  }
+  fill_pair_matrix(ctx.ws, ctx.s1, ctx.s2, l1, l2, u, t, dd * dd, 0.0, false, smat);
 }
 
 }  // namespace tarvix

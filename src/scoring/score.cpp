@@ -100,48 +100,13 @@ void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat
     }
   }
 
-  // 7.
-  ws.pairflag.fill_block(l1, l2, -1);
-
-  // 8. the search's superposition as a rotation and translation
+  // 7.-10. the search's superposition as a rotation and translation, and the
+  // matrix under it (matched pairs within contcf, contact weighting for the
+  // TX-score)
   double resid;
   int status;
   u3b(unit_weights(), ws.p1a.data(), ws.m1a.data(), n, 1, resid, ws.su, ws.st, status);
-
-  // 9. distance terms and matched pairs, column by column
-  for (int i = 1; i <= l1; ++i) ws.movedres[i] = transform(ws.su, ws.st, s1.ca[i]);
-  const double d02 = d0 * d0;
-  const double cf2 = par.contcf[1];
-  for (int j = 1; j <= l2; ++j) {
-    const int side = s2.id2chain[j];
-    const Coord& pj = s2.ca[j];
-    double* col = &smat(1, j);
-    int* flag = &ws.pairflag(1, j);
-    for (int i = 1; i <= l1; ++i) {
-      if (s1.id2chain[i] == side) {
-        const double dd2 = dist2(ws.movedres[i], pj);
-        col[i - 1] = 1 / (dd2 / d02 + 1);
-        if (dd2 <= cf2) flag[i - 1] = 1;
-      } else {
-        col[i - 1] = kOtherSide;
-      }
-    }
-  }
-
-  // 10. contact weighting of the TX-score
-  if (scoretype == 1) {
-    for (int j = 1; j <= l2; ++j) {
-      const int side = s2.id2chain[j];
-      double* col = &smat(1, j);
-      for (int i = 1; i <= l1; ++i) {
-        if (s1.id2chain[i] != side) continue;
-        double fcol;
-        int nmatch;
-        get_fcol_4s(i, j, ws.pairflag, fcol, nmatch, s1, s2);
-        col[i - 1] = (fcol + 0.01) * col[i - 1];
-      }
-    }
-  }
+  fill_pair_matrix(ws, s1, s2, l1, l2, ws.su, ws.st, d0 * d0, par.contcf[1], scoretype == 1, smat);
 }
 
 void get_fcol_4s(int i, int j, const FlagMatrix& pairflag, double& fcol, int& nmatch,

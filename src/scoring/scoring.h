@@ -8,6 +8,7 @@
 // hold 1-based residue indices.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "scoring/matrix.h"
@@ -35,6 +36,20 @@ inline double dist2(const Coord& a, const Coord& b) {
   return dx * dx + dy * dy + dz * dz;
 }
 
+// ---- matched pairs of a superposition ---------------------------------------
+// The same-side pairs within the contact cutoff under one superposition, as
+// bit sets over residue numbers (residue r is bit r): col holds, for each
+// residue j of the second structure, its matched residues of the first; row
+// the same by residue of the first structure. Sized for structures of up to
+// n residues in either role.
+struct MatchSets {
+  explicit MatchSets(int n);
+  bool matched(int i, int j) const;  // of the latest weighted fill
+  int w;                             // words per set
+  std::vector<std::uint64_t> col, row;
+  std::vector<std::uint64_t> rowany, colany;  // unions over contact partners
+};
+
 // ---- working storage of one comparison -------------------------------------
 // Everything the scoring routines keep between calls. Built once per comparison
 // for structures of l1 and l2 residues; no routine allocates afterwards.
@@ -42,18 +57,22 @@ struct ScoringWorkspace {
   ScoringWorkspace(int l1, int l2);
   int l1, l2;
   // superposition search
-  std::vector<Coord> moved1, fixed2, unmoved1, frag1, frag2;
-  std::vector<int> seedstart, frag, bestfrag, closepairs, alnpos1, alnpos2;
-  std::vector<double> pairdist;
+  ZeroVector<Coord> moved1, fixed2, unmoved1, frag1, frag2;
+  ZeroVector<int> seedstart, frag, bestfrag, closepairs;
+  std::vector<int> alnpos1, alnpos2;
+  ZeroVector<double> pairdist;
   // interface score: two pair lists (structure-2 order and structure-1 order)
-  std::vector<Coord> p1a, p2a, m1a, p1b, p2b, m1b;
-  std::vector<int> r1a, r2a, r1b, r2b, revmap;
-  FlagMatrix pairflag;  // l1 x l2
+  ZeroVector<Coord> p1a, p2a, m1a, p1b, p2b, m1b;
+  ZeroVector<int> r1a, r2a, r1b, r2b;
+  std::vector<int> revmap;
   // contact count of an alignment, pruning and RMSD score
   std::vector<int> pos1, pos2;
-  std::vector<Coord> q1, q2;
-  // every residue of structure 1 under a superposition (slots 1..l1)
-  std::vector<Coord> movedres;
+  ZeroVector<Coord> q1, q2;
+  // score matrix fill: the moved residues (slots 1..), one column of squared
+  // distances, the side runs, the matched pairs
+  ZeroVector<double> mx, my, mz, d2col;
+  ZeroVector<int> runstart;
+  MatchSets match;
   // superposition behind the latest score matrix of get_score
   double su[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
   double st[3] = {0.0, 0.0, 0.0};
@@ -85,6 +104,16 @@ void init_ali(int* alnpos1, int* alnpos2, int na, int nb);
 void get_fcol(int k1, int k2, const int* alnpos1, const int* alnpos2, const int* alnres1,
               const int* alnres2, const Structure& a, const Structure& b, double& fcol,
               int& nmatch);
+
+// ---- score matrix of a superposition -------------------------------------------
+// smat(i, j), i = 1..lena, j = 1..lenb: residue i of a moved by (u, t) and
+// residue j of b score 1 / (D2 / scale2 + 1) when they lie on the same side,
+// kOtherSide otherwise. With `weighted` each term is multiplied by
+// (fcol + 0.01), fcol being the contact-overlap factor of get_fcol_4s under
+// the matched pairs (same side, D2 <= cut2), which ws.match then holds.
+void fill_pair_matrix(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
+                      int lenb, const double u[3][3], const double t[3], double scale2,
+                      double cut2, bool weighted, ScoreMatrix& smat);
 
 // ---- interface score of an alignment -----------------------------------------
 // Scores invmap (normalised by Lmin; -1.0 below 3 pairs, smat then untouched)

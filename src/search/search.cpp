@@ -11,9 +11,8 @@ void reset_map(int* map, int n) { std::fill_n(map + 1, n, -1); }
 void copy_map(const int* from, int* to, int n) { std::copy_n(from + 1, n, to + 1); }
 
 // Superposes the pairs of map (A onto B) and fills ws.work with the pair terms
-// of every same-side residue pair under it (scale s0sq). contact_flag 1 weights
-// each entry by its contact overlap under the matched-pair matrix ws.matched
-// (the pairs within the contact cutoff), which is built only then.
+// of every same-side residue pair under it (scale s0sq), weighted by contact
+// overlap when contact_flag is 1.
 void fill_matrix(Context& ctx, SearchWorkspace& ws, const Structure& a, const Structure& b,
                  int lena, int lenb, const int* map, double s0sq, int contact_flag) {
   int n = 0;
@@ -27,31 +26,8 @@ void fill_matrix(Context& ctx, SearchWorkspace& ws, const Structure& a, const St
   double resid = 0.0, u[3][3], t[3];
   int status = 0;
   u3b(unit_weights(), ws.pa.data(), ws.pb.data(), n, 1, resid, u, t, status);
-  for (int i = 1; i <= lena; ++i) ws.moved[i] = transform(u, t, a.ca[i]);
-  const double cut = ctx.par.contcf[1];
-  const bool weighted = contact_flag == 1;
-  if (weighted) ws.matched.fill_block(lena, lenb, -1);
-  for (int j = 1; j <= lenb; ++j) {
-    for (int i = 1; i <= lena; ++i) {
-      if (a.id2chain[i] == b.id2chain[j]) {
-        const double d2 = dist2(ws.moved[i], b.ca[j]);
-        ws.work(i, j) = 1.0 / (d2 / s0sq + 1.0);
-        if (weighted && d2 <= cut) ws.matched(i, j) = 1;
-      } else {
-        ws.work(i, j) = kOtherSide;
-      }
-    }
-  }
-  if (!weighted) return;
-  for (int j = 1; j <= lenb; ++j) {
-    for (int i = 1; i <= lena; ++i) {
-      if (a.id2chain[i] != b.id2chain[j]) continue;
-      double fcol = 0.0;
-      int nmatch = 0;
-      get_fcol_4s(i, j, ws.matched, fcol, nmatch, a, b);
-      ws.work(i, j) = (fcol + 0.01) * ws.work(i, j);
-    }
-  }
+  fill_pair_matrix(ctx.ws, a, b, lena, lenb, u, t, s0sq, ctx.par.contcf[1], contact_flag == 1,
+                   ws.work);
 }
 
 double search_scale_sq(const ScoringParams& par) {
@@ -68,12 +44,9 @@ SearchWorkspace::SearchWorkspace(int l1, int l2)
       refine(std::max(l1, l2)),
       work(n, n),
       saved(n, n),
-      matched(n, n, -1),
-      x(kMaxRes + 1, -1), y(kMaxRes + 1, -1), xs(kMaxRes + 1, -1), ys(kMaxRes + 1, -1),
-      p(kMaxRes + 1, -1), wmap(kMaxRes + 1, -1), map(kMaxRes + 1, -1),
-      spare1(kMaxRes + 1, -1), spare2(kMaxRes + 1, -1),
-      res1(kMaxRes, 0), res2(kMaxRes, 0), alnpos1(kMaxRes + 1, -1), alnpos2(kMaxRes + 1, -2),
-      pa(kMaxRes), pb(kMaxRes), moved(kMaxRes + 1), d2(kMaxRes, 0.0) {}
+      x(n + 1, -1), y(n + 1, -1), xs(n + 1, -1), ys(n + 1, -1), p(n + 1, -1), wmap(n + 1, -1),
+      map(n + 1, -1), spare1(n + 1, -1), spare2(n + 1, -1),
+      res1(n), res2(n), alnpos1(n + 1, -1), alnpos2(n + 1, -2), pa(n), pb(n), d2(n) {}
 
 ThreadingShifts threading_shifts(int k1, int k2) {
   const int idel = std::max(5, static_cast<int>(std::min(k1, k2) * 0.4347826086956522));

@@ -19,13 +19,14 @@ struct SearchWorkspace {
   DpTables dpt;
   RefineWorkspace refine;
   ScoreMatrix work, saved;   // iter_search; also the generators' and the refinement's matrices
-  FlagMatrix matched;        // generators' matched-pair matrix, n x n
-  // alignment maps, 1-based by structure-2 residue (or structure-1 for the swapped starts)
+  // alignment maps, 1-based by structure-2 residue (or structure-1 for the
+  // swapped starts), n + 1 entries
   std::vector<int> x, y, xs, ys, p, wmap, map, spare1, spare2;
   // get_gl and the generators' pair lists and position maps
-  std::vector<int> res1, res2, alnpos1, alnpos2;
-  std::vector<Coord> pa, pb, moved;
-  std::vector<double> d2;
+  ZeroVector<int> res1, res2;
+  std::vector<int> alnpos1, alnpos2;
+  ZeroVector<Coord> pa, pb;
+  ZeroVector<double> d2;
 };
 
 // The shifts of the gapless threadings of two first chains of k1 and k2

@@ -1,5 +1,6 @@
 #include "structure/readers.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -188,9 +189,20 @@ void readpdbfile(const std::string& path, Structure& s, int contmode, std::ostre
   }
 }
 
-void readcontfile(const std::string& path, Structure& s) {
+namespace {
+
+// Empties every contact list of s (the lists of residues past s.len are never
+// read, so only those in use are cleared).
+void clear_contacts(Structure& s) {
   std::fill(s.contnum.begin(), s.contnum.end(), 0);
-  std::fill(s.contlst.begin(), s.contlst.end(), 0);
+  const size_t used = static_cast<size_t>(std::clamp(s.len, 0, kMaxRes) + 1) * kMaxCont;
+  std::fill_n(s.contlst.begin(), std::min(used, s.contlst.size()), 0);
+}
+
+}  // namespace
+
+void readcontfile(const std::string& path, Structure& s) {
+  clear_contacts(s);
   std::ifstream in(path);
   if (!in) throw Error("Error: cannot open the contact file \"" + path + "\"");
   std::string line;
@@ -254,8 +266,7 @@ void readcontfile(const std::string& path, Structure& s) {
 }
 
 void calccontact(Structure& s, double cutoff, const std::string& source) {
-  std::fill(s.contnum.begin(), s.contnum.end(), 0);
-  std::fill(s.contlst.begin(), s.contlst.end(), 0);
+  clear_contacts(s);
   const int e1 = s.chains[1];
   const int e2 = s.chains[2];
   const double cut2 = cutoff * cutoff;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "structure/zero_vector.h"
+
 namespace tarvix {
 
 inline constexpr int kMaxRes = 5000;     // residues per structure
@@ -23,14 +25,14 @@ struct Structure {
   std::array<int, kMaxChains + 1> chains{};      // chains[k]: last residue of chain k; chains[0] = 0
   std::array<char, kMaxChains + 1> chainid{};    // chainid[k], k = 1..nchain ("_" for blank); working copy
   std::array<char, kMaxChains + 1> chainid_read{};  // identifiers as read (the report prints these)
-  std::vector<Coord> ca;                         // CA coordinates
+  ZeroVector<Coord> ca;                         // CA coordinates
   std::vector<char> seq;                         // one-letter codes ("X" outside the table)
   std::vector<std::array<char, 3>> resname;      // columns 18-20
   std::vector<std::array<char, 5>> resnum;       // columns 23-27
-  std::vector<int> sec;                          // secondary-structure class
-  std::vector<int> id2chain;                     // interface side: 1 first chain, 2 the rest
-  std::vector<int> contnum;                      // number of contacts
-  std::vector<int> contlst;                      // partners: contlst[i * kMaxCont + m - 1], m = 1..contnum[i]
+  ZeroVector<int> sec;                          // secondary-structure class
+  ZeroVector<int> id2chain;                     // interface side: 1 first chain, 2 the rest
+  ZeroVector<int> contnum;                      // number of contacts
+  ZeroVector<int> contlst;                      // partners: contlst[i * kMaxCont + m - 1], m = 1..contnum[i]
 
   Structure();  // sized for kMaxRes residues, everything zero
 

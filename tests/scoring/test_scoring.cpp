@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "scoring/scoring.h"
+#include "../support/interfaces.h"
 
 // Counts the allocations made through operator new, to check that the hot
 // routines only use the storage of their workspace. The replacement pair is
@@ -220,6 +221,51 @@ TEST(ContactOverlap, ConservedContactsOfAnAlignment) {
   EXPECT_EQ(count, 0);
 }
 
+// The matrix fill counts contact overlap through bit sets of the matched
+// pairs; the direct count over a matched-pair matrix is the reference.
+TEST(ContactOverlap, MatrixFillEqualsTheDirectCountOnRealPairs) {
+  const char* pairs[][2] = {{"1A2K_AB", "1AZS_AB"}, {"4GAM_AB", "1BGX_AB"}, {"1BGX_AB", "7CEI_AB"}};
+  for (const auto& [na, nb] : pairs) {
+    Ptr a = load_interface(na), b = load_interface(nb);
+    // A listed-twice partner and a same-side contact count as the lists say.
+    add_contact(*a, 2, a->partner(2, 1));
+    add_contact(*b, 3, 1);
+    const int la = a->len, lb = b->len, n = std::max(la, lb);
+    // Some superposition: the first residues of a laid onto those of b.
+    const int m = std::min(la, lb) / 2;
+    double resid, u[3][3], t[3];
+    int status;
+    u3b(unit_weights(), &a->ca[1], &b->ca[1], m, 1, resid, u, t, status);
+    const double scale2 = 9.0, cut2 = 64.0;
+    ScoringWorkspace ws(la, lb);
+    ScoreMatrix got(n, n);
+    fill_pair_matrix(ws, *a, *b, la, lb, u, t, scale2, cut2, true, got);
+    FlagMatrix flag(la, lb, -1);
+    for (int j = 1; j <= lb; ++j)
+      for (int i = 1; i <= la; ++i)
+        if (a->id2chain[i] == b->id2chain[j] && dist2(transform(u, t, a->ca[i]), b->ca[j]) <= cut2)
+          flag(i, j) = 1;
+    int matched = 0, weighted = 0;
+    for (int j = 1; j <= lb; ++j)
+      for (int i = 1; i <= la; ++i) {
+        if (a->id2chain[i] != b->id2chain[j]) {
+          ASSERT_EQ(got(i, j), kOtherSide);
+          continue;
+        }
+        const double term = 1.0 / (dist2(transform(u, t, a->ca[i]), b->ca[j]) / scale2 + 1.0);
+        double fcol;
+        int nmatch;
+        get_fcol_4s(i, j, flag, fcol, nmatch, *a, *b);
+        ASSERT_EQ(got(i, j), (fcol + 0.01) * term) << na << " " << nb << " " << i << " " << j;
+        ASSERT_EQ(ws.match.matched(i, j), flag(i, j) == 1);
+        matched += flag(i, j) == 1;
+        weighted += fcol > 0.0;
+      }
+    EXPECT_GT(matched, 20) << na << " " << nb;
+    EXPECT_GT(weighted, 5) << na << " " << nb;
+  }
+}
+
 // ---- interface score and score matrix -----------------------------------------
 
 TEST(GetScore, MatrixEntriesFollowTheBestSuperposition) {
@@ -227,8 +273,7 @@ TEST(GetScore, MatrixEntriesFollowTheBestSuperposition) {
   const Ptr s1 = make_interface(10, 10, 31), s2 = moved_copy(*s1);
   const double d0 = 3.0, d8 = 6.0;
   const ScoringParams par = params(d0, l, d8);
-  ScoringWorkspace ws(l + 1, l + 1);  // the flags outside the L1 x L2 block stay
-  ws.pairflag.fill(5);
+  ScoringWorkspace ws(l, l);
   Context ctx{*s1, *s2, par, ws};
   std::vector<int> map(l + 1);
   for (int j = 1; j <= l; ++j) map[j] = j;
@@ -241,21 +286,20 @@ TEST(GetScore, MatrixEntriesFollowTheBestSuperposition) {
   int with = 0, full = 0, far = 0;
   for (int i = 1; i <= l; ++i) with += s1->contnum[i] > 0;
   EXPECT_NEAR(stx, static_cast<double>(with) / l, 1e-12);  // every contact conserved
-  for (int k = 1; k <= l + 1; ++k) EXPECT_EQ(ws.pairflag(l + 1, k) + ws.pairflag(k, l + 1), 10);
 
   for (int j = 1; j <= l; ++j)
     for (int i = 1; i <= l; ++i) {
       if (s1->id2chain[i] != s1->id2chain[j]) {
         EXPECT_EQ(tm(i, j), kOtherSide);
         EXPECT_EQ(tx(i, j), kOtherSide);
-        EXPECT_EQ(ws.pairflag(i, j), -1);
+        EXPECT_FALSE(ws.match.matched(i, j));
         continue;
       }
       // The fit is exact: distances are those within structure 1.
       const double D2 = dist2(s1->ca[i], s1->ca[j]), term = 1 / (D2 / (d0 * d0) + 1);
       EXPECT_NEAR(tm(i, j), term, 1e-10 * term);
       if (std::fabs(D2 - d8 * d8) < 1e-6) continue;
-      EXPECT_EQ(ws.pairflag(i, j), D2 <= d8 * d8 ? 1 : -1);
+      EXPECT_EQ(ws.match.matched(i, j), D2 <= d8 * d8);
       if (D2 > d8 * d8) {
         EXPECT_NEAR(tx(i, j), 0.01 * term, 1e-10 * term);
         ++far;

@@ -1,0 +1,150 @@
+// The residue-pair score matrix of one superposition, shared by the interface
+// score, the initial alignments and the RMSD score matrix.
+//
+// The contact-overlap factor of a matched pair (i, j) needs a, the partners p
+// of i that are matched with some partner of j, and b, the partners q of j
+// matched with some partner of i. Walking both contact lists against a
+// matched-pair matrix costs up to na x nb lookups per cell. Here the matched
+// pairs are kept as bit sets by column and by row, so that
+//   E(j) = union of the columns q of the partners of j: the residues matched
+//          with some partner of j, and
+//   F(i) = union of the rows p of the partners of i: the residues matched with
+//          some partner of i,
+// turn a into the number of partners p of i in E(j) and b into the number of
+// partners q of j in F(i): na + nb bit tests per matched cell. Both counts are
+// exact integers, so the factor is the same number as the direct count gives.
+
+#include <algorithm>
+#include <bit>
+
+#include "scoring/scoring.h"
+
+namespace tarvix {
+
+namespace {
+
+inline bool test_bit(const std::uint64_t* set, int r) { return (set[r >> 6] >> (r & 63)) & 1u; }
+inline void set_bit(std::uint64_t* set, int r) { set[r >> 6] |= std::uint64_t{1} << (r & 63); }
+
+}  // namespace
+
+MatchSets::MatchSets(int n)
+    : w(n / 64 + 1),
+      col(static_cast<size_t>(n + 1) * static_cast<size_t>(w), 0),
+      row(static_cast<size_t>(n + 1) * static_cast<size_t>(w), 0),
+      rowany(static_cast<size_t>(n + 1) * static_cast<size_t>(w), 0),
+      colany(static_cast<size_t>(w), 0) {}
+
+bool MatchSets::matched(int i, int j) const {
+  return test_bit(&col[static_cast<size_t>(j) * w], i);
+}
+
+void fill_pair_matrix(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
+                      int lenb, const double u[3][3], const double t[3], double scale2,
+                      double cut2, bool weighted, ScoreMatrix& smat) {
+  double* mx = ws.mx.data();
+  double* my = ws.my.data();
+  double* mz = ws.mz.data();
+  for (int i = 1; i <= lena; ++i) {
+    const Coord p = transform(u, t, a.ca[i]);
+    mx[i] = p[0];
+    my[i] = p[1];
+    mz[i] = p[2];
+  }
+
+  // Runs of equal side along structure a: the rows of one run are all paired
+  // with a column, or none is.
+  int nrun = 0;
+  int* runstart = ws.runstart.data();
+  for (int i = 1; i <= lena; ++i)
+    if (i == 1 || a.id2chain[i] != a.id2chain[i - 1]) runstart[nrun++] = i;
+  runstart[nrun] = lena + 1;
+
+  MatchSets& ms = ws.match;
+  const size_t w = static_cast<size_t>(ms.w);
+  if (weighted) {
+    std::fill_n(ms.col.begin(), (static_cast<size_t>(lenb) + 1) * w, 0);
+    std::fill_n(ms.row.begin(), (static_cast<size_t>(lena) + 1) * w, 0);
+  }
+  double* d2 = ws.d2col.data();
+  for (int j = 1; j <= lenb; ++j) {
+    const int side = b.id2chain[j];
+    const double bx = b.ca[j][0], by = b.ca[j][1], bz = b.ca[j][2];
+    double* c = &smat(1, j) - 1;  // c[i] = smat(i, j)
+    for (int r = 0; r < nrun; ++r) {
+      const int lo = runstart[r], hi = runstart[r + 1];
+      if (a.id2chain[lo] != side) {
+        std::fill(c + lo, c + hi, kOtherSide);
+        continue;
+      }
+      for (int i = lo; i < hi; ++i) {
+        const double dx = mx[i] - bx, dy = my[i] - by, dz = mz[i] - bz;
+        d2[i] = dx * dx + dy * dy + dz * dz;
+        c[i] = 1.0 / (d2[i] / scale2 + 1.0);
+      }
+      if (!weighted) continue;
+      // Unmatched pairs, and pairs of residues without contacts, keep
+      // (0 + 0.01) of their term; the matched ones are redone below.
+      std::uint64_t* colj = &ms.col[static_cast<size_t>(j) * w];
+      for (int i = lo; i < hi; ++i) {
+        c[i] = 0.01 * c[i];
+        if (d2[i] <= cut2) {
+          set_bit(colj, i);
+          set_bit(&ms.row[static_cast<size_t>(i) * w], j);
+        }
+      }
+    }
+  }
+  if (!weighted) return;
+
+  // F(i) for every residue of a with contacts.
+  for (int i = 1; i <= lena; ++i) {
+    const int na = a.contnum[i];
+    if (na == 0) continue;
+    std::uint64_t* f = &ms.rowany[static_cast<size_t>(i) * w];
+    std::fill_n(f, w, 0);
+    const int* pa = a.partners(i);
+    for (int m = 1; m <= na; ++m) {
+      const std::uint64_t* rp = &ms.row[static_cast<size_t>(pa[m]) * w];
+      for (size_t k = 0; k < w; ++k) f[k] |= rp[k];
+    }
+  }
+  std::uint64_t* e = ms.colany.data();
+  const size_t wa = static_cast<size_t>(lena) / 64 + 1;  // words that can hold rows 1..lena
+  for (int j = 1; j <= lenb; ++j) {
+    const int nb = b.contnum[j];
+    if (nb == 0) continue;
+    const std::uint64_t* colj = &ms.col[static_cast<size_t>(j) * w];
+    bool any = false;
+    for (size_t k = 0; k < wa; ++k) any = any || colj[k] != 0;
+    if (!any) continue;
+    const int* pb = b.partners(j);
+    std::fill_n(e, wa, 0);
+    for (int q = 1; q <= nb; ++q) {
+      const std::uint64_t* cq = &ms.col[static_cast<size_t>(pb[q]) * w];
+      for (size_t k = 0; k < wa; ++k) e[k] |= cq[k];
+    }
+    const double bx = b.ca[j][0], by = b.ca[j][1], bz = b.ca[j][2];
+    double* c = &smat(1, j) - 1;
+    for (size_t k = 0; k < wa; ++k) {
+      for (std::uint64_t bits = colj[k]; bits != 0; bits &= bits - 1) {
+        const int i = static_cast<int>(k * 64) + std::countr_zero(bits);
+        const int na = a.contnum[i];
+        if (na == 0) continue;
+        const int* pa = a.partners(i);
+        int ca = 0;
+        for (int m = 1; m <= na; ++m) ca += test_bit(e, pa[m]);
+        const std::uint64_t* f = &ms.rowany[static_cast<size_t>(i) * w];
+        int cb = 0;
+        for (int q = 1; q <= nb; ++q) cb += test_bit(f, pb[q]);
+        const double fcol = 0.5 * (static_cast<double>(cb) / static_cast<double>(nb) +
+                                   static_cast<double>(ca) / static_cast<double>(na));
+        const double dx = mx[i] - bx, dy = my[i] - by, dz = mz[i] - bz;
+        const double dd = dx * dx + dy * dy + dz * dz;
+        c[i] = (fcol + 0.01) * (1.0 / (dd / scale2 + 1.0));
+      }
+    }
+  }
+}
+
+}  // namespace tarvix
