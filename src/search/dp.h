@@ -9,16 +9,18 @@
 
 namespace tarvix {
 
-// Work tables of dp: the best path value into each cell and whether that path
-// arrives diagonally. Both hold (N+1) x (N+1) cells, indices 0..N in each
-// dimension. One comparison builds them once for its N and reuses them in
-// every call; dp itself never allocates.
+// Work tables of dp. The traceback needs, per cell, only whether the best path
+// arrives diagonally and, where it does not, which gap move the recurrence
+// prefers; one byte per cell holds both, for (N+1) x (N+1) cells. The path
+// values themselves are kept for two columns only. One comparison builds the
+// tables once for its N and reuses them in every call; dp never allocates.
 struct DpTables {
   explicit DpTables(int n);
   int capacity() const { return n_; }
 
-  std::vector<double> value;
-  std::vector<std::uint8_t> diag;
+  std::vector<std::uint8_t> dir;  // bit 0: diagonal; bit 1: the traceback steps back in structure 1
+  std::vector<double> col0, col1;   // path values of the previous and the current column
+  std::vector<double> dval, mval;  // per-row scratch of the gap-free fill
 
  private:
   int n_;
