@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "scoring/matrix.h"
+#include "scoring/memo.h"
 #include "scoring/params.h"
 #include "structure/structure.h"
 
@@ -61,6 +62,7 @@ struct ScoringWorkspace {
   ZeroVector<int> seedstart, frag, bestfrag, closepairs;
   std::vector<int> alnpos1, alnpos2;
   ZeroVector<double> pairdist;
+  FragmentMemo memo;
   // interface score: two pair lists (structure-2 order and structure-1 order)
   ZeroVector<Coord> p1a, p2a, m1a, p1b, p2b, m1b;
   ZeroVector<int> r1a, r2a, r1b, r2b;

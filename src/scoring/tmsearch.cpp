@@ -3,6 +3,7 @@
 // Windows of consecutive pairs (seeds) of several lengths are superposed; from
 // each, the pairs that lie close are re-superposed until that set repeats.
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -215,6 +216,8 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
     ws.fixed2[k] = x2[k];
   }
 
+  ws.memo.clear();
+
   // 2.-5.
   const double d0w = d0 <= 0.5 ? 0.5 : d0;
   int lens[kMaxSeedLengths];
@@ -261,25 +264,22 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
                   alnres2);
       consider(sc, ncont, fraglen);
 
+      bool fixed_point = false;
       for (int it = 1; it <= 20; ++it) {
         fraglen = nclose;
         for (int m = 0; m < nclose; ++m) frag[m] = close[m];
+        if (ws.memo.replays(frag, fraglen, it)) break;
         fit_fragment(ws, frag, fraglen, u, t);
         move_all(ws, n, u, t, ws.moved1.data());
         cal_tmscore(ctx, dext, d0w, n, restricted, sc, close, nclose, scoretype, ncont, alnres1,
                     alnres2);
         consider(sc, ncont, fraglen);
-        if (nclose == fraglen) {
-          bool same = true;
-          for (int m = 0; m < nclose; ++m) {
-            if (close[m] != frag[m]) {
-              same = false;
-              break;
-            }
-          }
-          if (same) break;
+        if (nclose == fraglen && std::equal(close, close + nclose, frag)) {
+          fixed_point = true;
+          break;
         }
       }
+      ws.memo.end_extension(fixed_point);
     }
   }
 

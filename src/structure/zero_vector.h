@@ -1,11 +1,14 @@
-// A vector whose elements start as all-zero bytes, taken from calloc instead
-// of being written one by one. Large blocks then come straight from the
-// system as untouched zero pages: a record sized for the largest structure
-// costs memory only for the residues a comparison actually uses.
+// A vector whose elements start as all-zero bytes without being written one
+// by one. Large blocks are mapped straight from the system as untouched zero
+// pages (the general allocator would clear them page by page when it carves
+// them from memory it already holds): a record sized for the largest
+// structure costs memory only for the residues a comparison actually uses.
 //
 // Only for element types whose value-initialised state is all-zero bytes
 // (integers, reals, arrays of them).
 #pragma once
+
+#include <sys/mman.h>
 
 #include <cstddef>
 #include <cstdlib>
@@ -23,12 +26,25 @@ struct ZeroAllocator {
   ZeroAllocator() = default;
   template <class U>
   ZeroAllocator(const ZeroAllocator<U>&) noexcept {}
+  static constexpr std::size_t kMapped = std::size_t{1} << 14;  // bytes from which blocks are mapped
   T* allocate(std::size_t n) {
+    if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+    const std::size_t bytes = n * sizeof(T);
+    if (bytes >= kMapped) {
+      void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (p == MAP_FAILED) throw std::bad_alloc();
+      return static_cast<T*>(p);
+    }
     void* p = std::calloc(n == 0 ? 1 : n, sizeof(T));
     if (p == nullptr) throw std::bad_alloc();
     return static_cast<T*>(p);
   }
-  void deallocate(T* p, std::size_t) noexcept { std::free(p); }
+  void deallocate(T* p, std::size_t n) noexcept {
+    if (n * sizeof(T) >= kMapped)
+      ::munmap(p, n * sizeof(T));
+    else
+      std::free(p);
+  }
   // Value-initialisation leaves the zero bytes as they are.
   template <class U>
   void construct(U*) noexcept {}
