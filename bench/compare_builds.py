@@ -9,8 +9,9 @@ line, and so must the exit statuses. Prints, per option set, the number of
 identical reports, the CPU-time ratio old/new of the whole set and the median
 of the per-pair ratios, and exits with status 1 on any difference.
 
-Usage: bench/compare_builds.py OLD_BINARY NEW_BINARY [--quick] [-j N]
+Usage: bench/compare_builds.py OLD_BINARY NEW_BINARY [--quick] [--sets K,..] [-j N]
   --quick   each interface against the next one only (32 pairs per set)
+  --sets    only the option sets with these numbers (0-based, in the order below)
   -j N      parallel runs (default: the number of processors)
 """
 import argparse
@@ -53,6 +54,7 @@ def main():
     ap.add_argument("old")
     ap.add_argument("new")
     ap.add_argument("--quick", action="store_true")
+    ap.add_argument("--sets", default="")
     ap.add_argument("-j", type=int, default=os.cpu_count() or 2)
     opt = ap.parse_args()
     old, new = os.path.realpath(opt.old), os.path.realpath(opt.new)
@@ -65,14 +67,15 @@ def main():
 
     failed = False
     with concurrent.futures.ThreadPoolExecutor(opt.j) as pool:
-        for opts in OPTION_SETS:
+        chosen = [int(k) for k in opt.sets.split(",")] if opt.sets else range(len(OPTION_SETS))
+        for opts in (OPTION_SETS[k] for k in chosen):
             futures = []
             for k, (a, b) in enumerate(pairs):
                 files = [f"{a}_AB.pdb", f"{b}_AB.pdb"]
                 if "-ca" not in opts:
                     files += [f"{a}_AB.contacts", f"{b}_AB.contacts"]
                 futures.append(((a, b), pool.submit(job, old, new, opts + files, data, k % 2 == 1)))
-            same, told, tnew, ratios, diffs = 0, 0.0, 0.0, [], []
+            same, told, tnew, ratios, diffs, slow = 0, 0.0, 0.0, [], [], []
             for (a, b), fut in futures:
                 (so, ro, co), (sn, rn, cn) = fut.result()
                 if so == sn and ro == rn:
@@ -82,11 +85,14 @@ def main():
                 told += co
                 tnew += cn
                 ratios.append(co / max(cn, 1e-6))
+                slow.append((ratios[-1], f"{a} {b} ({co * 1000:.1f} -> {cn * 1000:.1f} ms)"))
             label = " ".join(opts) or "(none)"
             print(f"{label:22s} identical {same:5d}/{len(pairs)}  CPU old {told:8.2f} s"
                   f"  new {tnew:8.2f} s  ratio {told / max(tnew, 1e-9):6.2f}"
                   f"  median pair ratio {statistics.median(ratios):6.2f}"
                   f"  lowest {min(ratios):5.2f}", flush=True)
+            slow.sort()
+            print("    lowest ratios: " + ", ".join(f"{r:.2f} {w}" for r, w in slow[:3]))
             for d in diffs[:10]:
                 print(f"    differs: {label} {d}")
             failed = failed or bool(diffs)

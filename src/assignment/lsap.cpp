@@ -20,7 +20,7 @@ void grow_arrays(LsapWorkspace& ws, int n) {
   ws.vrow.assign(need, 0.0);
   ws.dminus.assign(need, 0.0);
   ws.dcol.assign(need, 0.0);
-  ws.labeled.assign(need, 0);
+  ws.rows.assign(need, 0);
 }
 
 [[noreturn]] void no_unlabeled_row() {
@@ -55,7 +55,6 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
   double* vrow = ws.vrow.data();
   double* dminus = ws.dminus.data();
   double* dcol = ws.dcol.data();
-  unsigned char* labeled = ws.labeled.data();
   // col(j)[i - 1] = cost(i, j)
   auto col = [&cost](int j) { return &cost(1, j); };
 
@@ -119,33 +118,50 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
       pred[x] = j0;
       dcol[x] = sup;
       dminus[x] = c0[x - 1] - ucol[j0] - vrow[x];
-      labeled[x] = 0;
     }
     dcol[j0] = 0.0;
 
-    double dist;
-    int istar;
-    for (;;) {
-      dist = sup;
-      istar = 0;
-      for (int i = 1; i <= n; ++i) {
-        if (!labeled[i] && dminus[i] + eps < dist) {
-          dist = dminus[i];
-          istar = i;
-        }
+    // The unlabeled rows, in row order.
+    int* rows = ws.rows.data();
+    int nfree = n;
+    for (int k = 0; k < n; ++k) rows[k] = k + 1;
+    // The nearest unlabeled row: the first one, in row order, that lies more
+    // than eps below every earlier candidate.
+    double dist = sup;
+    int istar = 0, kstar = -1;
+    for (int k = 0; k < nfree; ++k) {
+      const int i = rows[k];
+      if (dminus[i] + eps < dist) {
+        dist = dminus[i];
+        istar = i;
+        kstar = k;
       }
+    }
+    for (;;) {
       if (istar == 0) no_unlabeled_row();
       const int j = rowcol[istar];
       if (j < 1) break;  // istar is free: the path ends here
       dcol[j] = dist;
-      labeled[istar] = 1;
+      std::copy(rows + kstar + 1, rows + nfree, rows + kstar);
+      --nfree;
+      // Relax the unlabeled rows through column j and, in the same pass (a
+      // row's value is final once relaxed), look for the next nearest row.
       const double* c = col(j);
-      for (int i = 1; i <= n; ++i) {
-        if (labeled[i]) continue;
-        const double d = dist + c[i - 1] - ucol[j] - vrow[i];
+      const double uj = ucol[j];
+      const double base = dist;
+      dist = sup;
+      istar = 0;
+      for (int k = 0; k < nfree; ++k) {
+        const int i = rows[k];
+        const double d = base + c[i - 1] - uj - vrow[i];
         if (d + eps < dminus[i]) {
           dminus[i] = d;
           pred[i] = j;
+        }
+        if (dminus[i] + eps < dist) {
+          dist = dminus[i];
+          istar = i;
+          kstar = k;
         }
       }
     }

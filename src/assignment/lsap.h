@@ -26,7 +26,7 @@ struct LsapWorkspace {
   std::vector<int> rowcol;  // row -> column, the inverse of assign
   std::vector<int> pred;
   std::vector<double> ucol, vrow, dminus, dcol;
-  std::vector<unsigned char> labeled;
+  std::vector<int> rows;  // the rows not labeled yet
 
  private:
   int cap_ = 0;

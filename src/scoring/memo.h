@@ -50,4 +50,45 @@ class FragmentMemo {
   std::vector<int> extension_;    // entries visited by the current extension
 };
 
+// Results of the interface score within one alignment search, by alignment.
+//
+// The score of an alignment and the superposition behind its matrix depend
+// only on the alignment and the call's options while the structures keep
+// their chain order, and the search meets the same alignment again and again
+// (every refinement that converges scores its fixed point twice, and
+// different starts converge to the same alignments). A repeated alignment
+// then costs the matrix fill only. The owner of the search turns the memory
+// on for its duration; outside it every call is computed.
+class ScoreMemo {
+ public:
+  struct Result {
+    double score;
+    int order1used;
+    double u[3][3];
+    double t[3];
+  };
+  // Starts remembering, with nothing remembered.
+  void enable();
+  void disable();
+  bool enabled() const { return enabled_; }
+  // The result remembered for map[1..len] under the option word `key`, or null.
+  const Result* find(const int* map, int len, int key) const;
+  void insert(const int* map, int len, int key, const Result& r);
+
+ private:
+  struct Entry {
+    std::uint64_t hash;
+    int off, len, key;
+    Result r;
+  };
+  static constexpr std::size_t kMaxStored = std::size_t{1} << 22;  // map entries kept
+  int find(std::uint64_t hash, const int* map, int len, int key) const;
+  void grow();
+
+  bool enabled_ = false;
+  std::vector<int> slot_;
+  std::vector<Entry> entry_;
+  std::vector<int> store_;
+};
+
 }  // namespace tarvix

@@ -69,6 +69,20 @@ void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat
   score = -1.0;
   if (n < 3) return;
 
+  // An alignment scored before in this search: its superposition gives the matrix.
+  const int key = scoretype * 16 + (tryorder1 == 1 ? 2 : 0) + mode;
+  if (ws.scores.enabled()) {
+    if (const ScoreMemo::Result* r = ws.scores.find(invmap + 1, l2, key)) {
+      score = r->score;
+      order1used = r->order1used;
+      std::copy(&r->u[0][0], &r->u[0][0] + 9, &ws.su[0][0]);
+      std::copy(r->t, r->t + 3, ws.st);
+      fill_pair_matrix(ws, s1, s2, l1, l2, ws.su, ws.st, par.d0[0] * par.d0[0], par.contcf[1],
+                       scoretype == 1, smat);
+      return;
+    }
+  }
+
   // 4.
   const double d0 = par.d0[0];
   double d0search = std::min(d0, 8.0);
@@ -85,18 +99,25 @@ void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat
   // better by more than 1e-6
   if (tryorder1 == 1) {
     const int nb = collect_by_structure1(ctx, invmap);
-    tmsearch(ctx, d0, d0search, nb, ws.m1b.data(), ws.r1b.data(), ws.p2b.data(), ws.r2b.data(),
-             sc, rmsd, mode, scoretype, ncontact);
-    const double score2 = nb * sc / par.d0[1];
-    if (score2 - score > 1e-6) {
-      score = score2;
-      order1used = 1;
-      std::copy_n(ws.p1b.begin(), nb, ws.p1a.begin());
-      std::copy_n(ws.m1b.begin(), nb, ws.m1a.begin());
-      std::copy_n(ws.p2b.begin(), nb, ws.p2a.begin());
-      std::copy_n(ws.r1b.begin(), nb, ws.r1a.begin());
-      std::copy_n(ws.r2b.begin(), nb, ws.r2a.begin());
-      n = nb;
+    // An order-preserving map lists the same pairs in both orders: the search
+    // would repeat itself exactly, and its equal score never replaces the first.
+    const bool same_order = nb == n &&
+                            std::equal(ws.r1b.begin(), ws.r1b.begin() + n, ws.r1a.begin()) &&
+                            std::equal(ws.r2b.begin(), ws.r2b.begin() + n, ws.r2a.begin());
+    if (!same_order) {
+      tmsearch(ctx, d0, d0search, nb, ws.m1b.data(), ws.r1b.data(), ws.p2b.data(), ws.r2b.data(),
+               sc, rmsd, mode, scoretype, ncontact);
+      const double score2 = nb * sc / par.d0[1];
+      if (score2 - score > 1e-6) {
+        score = score2;
+        order1used = 1;
+        std::copy_n(ws.p1b.begin(), nb, ws.p1a.begin());
+        std::copy_n(ws.m1b.begin(), nb, ws.m1a.begin());
+        std::copy_n(ws.p2b.begin(), nb, ws.p2a.begin());
+        std::copy_n(ws.r1b.begin(), nb, ws.r1a.begin());
+        std::copy_n(ws.r2b.begin(), nb, ws.r2a.begin());
+        n = nb;
+      }
     }
   }
 
@@ -106,6 +127,12 @@ void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat
   double resid;
   int status;
   u3b(unit_weights(), ws.p1a.data(), ws.m1a.data(), n, 1, resid, ws.su, ws.st, status);
+  if (ws.scores.enabled()) {
+    ScoreMemo::Result r{score, order1used, {}, {}};
+    std::copy(&ws.su[0][0], &ws.su[0][0] + 9, &r.u[0][0]);
+    std::copy(ws.st, ws.st + 3, r.t);
+    ws.scores.insert(invmap + 1, l2, key, r);
+  }
   fill_pair_matrix(ws, s1, s2, l1, l2, ws.su, ws.st, d0 * d0, par.contcf[1], scoretype == 1, smat);
 }
 
@@ -183,7 +210,7 @@ void cal_col(Context& ctx, const int* list1, const int* list2, int n, int& count
   for (int k = 0; k < n; ++k) {
     double fcol = 0.0;
     int nmatch = 0;
-    get_fcol(k, k, pos1, pos2, list1, list2, s1, s2, fcol, nmatch);
+    get_fcol(k, pos1, pos2, list1, list2, s1, s2, ws.marks, fcol, nmatch);
     total += nmatch;
   }
   count = total / 2;

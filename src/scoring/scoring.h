@@ -8,6 +8,7 @@
 // hold 1-based residue indices.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -51,6 +52,27 @@ struct MatchSets {
   std::vector<std::uint64_t> rowany, colany;  // unions over contact partners
 };
 
+// ---- partner marks ------------------------------------------------------------
+// The contact partners of one residue, marked so that "is q a partner of r?"
+// is one lookup. Marking a new residue forgets the previous one.
+class PartnerMarks {
+ public:
+  explicit PartnerMarks(int n) : stamp_(static_cast<size_t>(n) + 1) {}
+  void mark(const Structure& s, int r) {
+    if (++tag_ == 0) {  // the tags wrapped around: start over
+      std::fill(stamp_.begin(), stamp_.end(), 0u);
+      tag_ = 1;
+    }
+    const int* p = s.partners(r);
+    for (int m = 1; m <= s.contnum[r]; ++m) stamp_[p[m]] = tag_;
+  }
+  bool marked(int q) const { return stamp_[q] == tag_; }
+
+ private:
+  ZeroVector<unsigned> stamp_;
+  unsigned tag_ = 0;
+};
+
 // ---- working storage of one comparison -------------------------------------
 // Everything the scoring routines keep between calls. Built once per comparison
 // for structures of l1 and l2 residues; no routine allocates afterwards.
@@ -63,6 +85,7 @@ struct ScoringWorkspace {
   std::vector<int> alnpos1, alnpos2;
   ZeroVector<double> pairdist;
   FragmentMemo memo;
+  PartnerMarks marks;  // for the contact counts of pair lists
   // interface score: two pair lists (structure-2 order and structure-1 order)
   ZeroVector<Coord> p1a, p2a, m1a, p1b, p2b, m1b;
   ZeroVector<int> r1a, r2a, r1b, r2b;
@@ -75,6 +98,7 @@ struct ScoringWorkspace {
   ZeroVector<double> mx, my, mz, d2col;
   ZeroVector<int> runstart;
   MatchSets match;
+  ScoreMemo scores;  // get_score's results within one alignment search
   // superposition behind the latest score matrix of get_score
   double su[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
   double st[3] = {0.0, 0.0, 0.0};
@@ -106,6 +130,12 @@ void init_ali(int* alnpos1, int* alnpos2, int na, int nb);
 void get_fcol(int k1, int k2, const int* alnpos1, const int* alnpos2, const int* alnres1,
               const int* alnres2, const Structure& a, const Structure& b, double& fcol,
               int& nmatch);
+// The same for a pair matched to itself (k1 = k2 = k), with the partners of
+// the structure-2 residue marked instead of scanned for every partner of the
+// structure-1 residue. marks must hold n + 1 stamps for b's residues.
+void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1,
+              const int* alnres2, const Structure& a, const Structure& b, PartnerMarks& marks,
+              double& fcol, int& nmatch);
 
 // ---- score matrix of a superposition -------------------------------------------
 // smat(i, j), i = 1..lena, j = 1..lenb: residue i of a moved by (u, t) and

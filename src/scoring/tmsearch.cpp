@@ -124,6 +124,33 @@ void get_fcol(int k1, int k2, const int* alnpos1, const int* alnpos2, const int*
   }
 }
 
+void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1,
+              const int* alnres2, const Structure& a, const Structure& b, PartnerMarks& marks,
+              double& fcol, int& nmatch) {
+  const int ra = alnres1[k];
+  const int rb = alnres2[k];
+  fcol = 0.0;
+  nmatch = 0;
+  if (alnpos1[ra] != alnpos2[rb]) return;
+  const int na = a.contnum[ra];
+  const int nb = b.contnum[rb];
+  if (na == 0 || nb == 0) return;
+  // A partner p of ra counts when it lies in a matched pair e whose
+  // structure-2 residue is a partner of rb. Only pair e writes e into
+  // alnpos2, so the partner q of rb with alnpos2(q) = e, if any, is the
+  // residue of pair e, and only while it still holds e.
+  marks.mark(b, rb);
+  const int* pa = a.partners(ra);
+  for (int m = 1; m <= na; ++m) {
+    const int e = alnpos1[pa[m]];
+    if (e < 0) continue;
+    const int q = alnres2[e];
+    nmatch += alnpos2[q] == e && marks.marked(q);
+  }
+  fcol = 0.5 * (static_cast<double>(nmatch) / static_cast<double>(nb) +
+                static_cast<double>(nmatch) / static_cast<double>(na));
+}
+
 namespace {
 
 // Scores the current trial superposition: ws.moved1[k] against ws.fixed2[k]
@@ -143,7 +170,12 @@ void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, doubl
   int* alnpos2 = ws.alnpos2.data();
   double* dist = ws.pairdist.data();
 
-  init_ali(alnpos1, alnpos2, s1.len, s2.len);
+  // Outside the residues of the n pairs the position maps hold their initial
+  // values (tmsearch set them): resetting those residues resets the maps.
+  for (int k = 0; k < n; ++k) {
+    alnpos1[alnres1[k]] = -1;
+    alnpos2[alnres2[k]] = -2;
+  }
   for (int k = 0; k < n; ++k) {
     dist[k] = std::sqrt(dist2(ws.moved1[k], ws.fixed2[k]));
     if (!odd || dist[k] <= cf) {
@@ -163,7 +195,7 @@ void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, doubl
       if (odd && dist[k] > d8) continue;
       double fcol;
       int nmatch;
-      get_fcol(k, k, alnpos1, alnpos2, alnres1, alnres2, s1, s2, fcol, nmatch);
+      get_fcol(k, alnpos1, alnpos2, alnres1, alnres2, s1, s2, ws.marks, fcol, nmatch);
       const double tk = dist[k] / d0;
       sum += fcol / (tk * tk + 1);
       count += nmatch;
@@ -217,6 +249,7 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
   }
 
   ws.memo.clear();
+  init_ali(ws.alnpos1.data(), ws.alnpos2.data(), ctx.s1.len, ctx.s2.len);
 
   // 2.-5.
   const double d0w = d0 <= 0.5 ? 0.5 : d0;

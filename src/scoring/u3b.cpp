@@ -97,12 +97,26 @@ void u3b(const double* w, const Coord* x, const Coord* y, int n, int mode, doubl
 
   // 3. total weight and centroids
   status = -2;
-  for (int m = 0; m < n; ++m) {
-    if (w[m] < 0.0) return;
-    wsum += w[m];
-    for (int i = 0; i < 3; ++i) {
-      cx[i] += w[m] * x[m][i];
-      cy[i] += w[m] * y[m][i];
+  // Every caller passes unit weights. Multiplying by 1.0 changes no number
+  // and a sum of n ones is n exactly, so the weights can then be left out:
+  // the same operations on the same values, minus the multiplications.
+  const bool unit = w == unit_weights() && n <= kMaxRes;
+  if (unit) {
+    for (int m = 0; m < n; ++m) {
+      wsum += 1.0;
+      for (int i = 0; i < 3; ++i) {
+        cx[i] += x[m][i];
+        cy[i] += y[m][i];
+      }
+    }
+  } else {
+    for (int m = 0; m < n; ++m) {
+      if (w[m] < 0.0) return;
+      wsum += w[m];
+      for (int i = 0; i < 3; ++i) {
+        cx[i] += w[m] * x[m][i];
+        cy[i] += w[m] * y[m][i];
+      }
     }
   }
   if (wsum <= 0.0) return;
@@ -112,13 +126,24 @@ void u3b(const double* w, const Coord* x, const Coord* y, int n, int mode, doubl
   }
 
   // 4. spread and correlation matrix
-  for (int m = 0; m < n; ++m) {
-    for (int i = 0; i < 3; ++i) {
-      const double xd = x[m][i] - cx[i];
-      const double yd = y[m][i] - cy[i];
-      spread += w[m] * (xd * xd + yd * yd);
-      const double dy = w[m] * yd;
-      for (int j = 0; j < 3; ++j) cor(i + 1, j + 1) += dy * (x[m][j] - cx[j]);
+  if (unit) {
+    for (int m = 0; m < n; ++m) {
+      const double xc[3] = {x[m][0] - cx[0], x[m][1] - cx[1], x[m][2] - cx[2]};
+      for (int i = 0; i < 3; ++i) {
+        const double yd = y[m][i] - cy[i];
+        spread += xc[i] * xc[i] + yd * yd;
+        for (int j = 0; j < 3; ++j) cor(i + 1, j + 1) += yd * xc[j];
+      }
+    }
+  } else {
+    for (int m = 0; m < n; ++m) {
+      for (int i = 0; i < 3; ++i) {
+        const double xd = x[m][i] - cx[i];
+        const double yd = y[m][i] - cy[i];
+        spread += w[m] * (xd * xd + yd * yd);
+        const double dy = w[m] * yd;
+        for (int j = 0; j < 3; ++j) cor(i + 1, j + 1) += dy * (x[m][j] - cx[j]);
+      }
     }
   }
 

@@ -7,7 +7,10 @@
 namespace tarvix {
 
 ScoringWorkspace::ScoringWorkspace(int l1_, int l2_)
-    : l1(std::max(l1_, 0)), l2(std::max(l2_, 0)), match(std::max(l1, l2)) {
+    : l1(std::max(l1_, 0)),
+      l2(std::max(l2_, 0)),
+      marks(std::max({kMaxRes, l1, l2})),
+      match(std::max(l1, l2)) {
   // Pair lists never hold more pairs than a structure has residues; residue
   // maps are indexed 1..kMaxRes so that any residue number of a valid
   // structure is in range.

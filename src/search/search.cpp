@@ -106,7 +106,7 @@ double get_gl(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* map, c
       if (contact_flag == 1) {
         double fcol = 0.0;
         int nmatch = 0;
-        get_fcol(k, k, pos1, pos2, ws.res1.data(), ws.res2.data(), a, b, fcol, nmatch);
+        get_fcol(k, pos1, pos2, ws.res1.data(), ws.res2.data(), a, b, ctx.ws.marks, fcol, nmatch);
         sum += (fcol + 0.01) / (ws.d2[k] / d0sq + 1.0);
       } else {
         sum += 1.0 / (ws.d2[k] / d0sq + 1.0);
@@ -313,6 +313,13 @@ SearchResult super_align(Context& ctx, SearchWorkspace& ws, int* invmap, int sco
   const int k1 = s1.chains[1];
   const int k2 = s2.chains[1];
   const bool nonseq = seqmode == 0;
+  // The structures keep their chain order for the whole search: scores of
+  // alignments met again can be reused until it ends.
+  struct ScoreMemoScope {
+    ScoreMemo& m;
+    explicit ScoreMemoScope(ScoreMemo& memo) : m(memo) { m.enable(); }
+    ~ScoreMemoScope() { m.disable(); }
+  } memo_scope(ctx.ws.scores);
   SearchResult r;
   double& tm = r.tm;
   double remembered = tm;
