@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 #include "scoring/scoring.h"
 
@@ -25,6 +26,30 @@ namespace {
 
 inline bool test_bit(const std::uint64_t* set, int r) { return (set[r >> 6] >> (r & 63)) & 1u; }
 inline void set_bit(std::uint64_t* set, int r) { set[r >> 6] |= std::uint64_t{1} << (r & 63); }
+
+// The pair terms of rows lo..hi-1 of one column, times factor. Compiled also for AVX2, taken where the processor has it:
+// the same operations on four rows at a time instead of two.
+__attribute__((target_clones("avx2", "default"))) void column_terms(
+    double* __restrict c, const double* __restrict mx,
+    const double* __restrict my, const double* __restrict mz, int lo, int hi, double bx, double by,
+    double bz, double scale2, double factor) {
+  for (int i = lo; i < hi; ++i) {
+    const double dx = mx[i] - bx, dy = my[i] - by, dz = mz[i] - bz;
+    const double dd = dx * dx + dy * dy + dz * dz;
+    c[i] = factor * (1.0 / (dd / scale2 + 1.0));
+  }
+}
+
+// hit[i] = 1 where residue i (lo <= i < hi) lies within the cutoff of the
+// point, else 0.
+__attribute__((target_clones("avx2", "default"))) void column_hits(
+    std::uint8_t* __restrict hit, const double* __restrict mx, const double* __restrict my,
+    const double* __restrict mz, int lo, int hi, double bx, double by, double bz, double cut2) {
+  for (int i = lo; i < hi; ++i) {
+    const double dx = mx[i] - bx, dy = my[i] - by, dz = mz[i] - bz;
+    hit[i] = (dx * dx + dy * dy + dz * dz) <= cut2;
+  }
+}
 
 }  // namespace
 
@@ -39,9 +64,21 @@ bool MatchSets::matched(int i, int j) const {
   return test_bit(&col[static_cast<size_t>(j) * w], i);
 }
 
-void fill_pair_matrix(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
-                      int lenb, const double u[3][3], const double t[3], double scale2,
-                      double cut2, bool weighted, ScoreMatrix& smat) {
+namespace {
+
+// The squared distance of moved residue i of a to the point (bx, by, bz).
+inline double dist2_at(const double* mx, const double* my, const double* mz, int i, double bx,
+                       double by, double bz) {
+  const double dx = mx[i] - bx, dy = my[i] - by, dz = mz[i] - bz;
+  return dx * dx + dy * dy + dz * dz;
+}
+
+}  // namespace
+
+PairColumns::PairColumns(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
+                         int lenb, const double u[3][3], const double t[3], double scale2,
+                         double cut2, bool weighted)
+    : ws_(ws), a_(a), b_(b), lena_(lena), lenb_(lenb), scale2_(scale2), weighted_(weighted) {
   double* mx = ws.mx.data();
   double* my = ws.my.data();
   double* mz = ws.mz.data();
@@ -54,49 +91,49 @@ void fill_pair_matrix(ScoringWorkspace& ws, const Structure& a, const Structure&
 
   // Runs of equal side along structure a: the rows of one run are all paired
   // with a column, or none is.
-  int nrun = 0;
   int* runstart = ws.runstart.data();
+  nrun_ = 0;
   for (int i = 1; i <= lena; ++i)
-    if (i == 1 || a.id2chain[i] != a.id2chain[i - 1]) runstart[nrun++] = i;
-  runstart[nrun] = lena + 1;
+    if (i == 1 || a.id2chain[i] != a.id2chain[i - 1]) runstart[nrun_++] = i;
+  runstart[nrun_] = lena + 1;
+  if (!weighted) return;
 
+  // The matched pairs, by column and by row, before any column is made: the
+  // contact overlap of one pair looks at the pairs of its partners.
   MatchSets& ms = ws.match;
   const size_t w = static_cast<size_t>(ms.w);
-  if (weighted) {
-    std::fill_n(ms.col.begin(), (static_cast<size_t>(lenb) + 1) * w, 0);
-    std::fill_n(ms.row.begin(), (static_cast<size_t>(lena) + 1) * w, 0);
-  }
-  double* d2 = ws.d2col.data();
+  std::fill_n(ms.col.begin(), (static_cast<size_t>(lenb) + 1) * w, 0);
+  std::fill_n(ms.row.begin(), (static_cast<size_t>(lena) + 1) * w, 0);
+  std::uint8_t* hit = ws.hit.data();
   for (int j = 1; j <= lenb; ++j) {
     const int side = b.id2chain[j];
     const double bx = b.ca[j][0], by = b.ca[j][1], bz = b.ca[j][2];
-    double* c = &smat(1, j) - 1;  // c[i] = smat(i, j)
-    for (int r = 0; r < nrun; ++r) {
+    std::uint64_t* colj = &ms.col[static_cast<size_t>(j) * w];
+    for (int r = 0; r < nrun_; ++r) {
       const int lo = runstart[r], hi = runstart[r + 1];
-      if (a.id2chain[lo] != side) {
-        std::fill(c + lo, c + hi, kOtherSide);
-        continue;
+      if (a.id2chain[lo] != side) continue;
+      column_hits(hit, mx, my, mz, lo, hi, bx, by, bz, cut2);
+      // Most pairs are far apart: skip eight rows at a time.
+      int i = lo;
+      for (; i + 8 <= hi; i += 8) {
+        std::uint64_t eight;
+        std::memcpy(&eight, hit + i, 8);
+        if (eight == 0) continue;
+        for (int k = i; k < i + 8; ++k) {
+          if (hit[k]) {
+            set_bit(colj, k);
+            set_bit(&ms.row[static_cast<size_t>(k) * w], j);
+          }
+        }
       }
-      for (int i = lo; i < hi; ++i) {
-        const double dx = mx[i] - bx, dy = my[i] - by, dz = mz[i] - bz;
-        d2[i] = dx * dx + dy * dy + dz * dz;
-        c[i] = 1.0 / (d2[i] / scale2 + 1.0);
-      }
-      if (!weighted) continue;
-      // Unmatched pairs, and pairs of residues without contacts, keep
-      // (0 + 0.01) of their term; the matched ones are redone below.
-      std::uint64_t* colj = &ms.col[static_cast<size_t>(j) * w];
-      for (int i = lo; i < hi; ++i) {
-        c[i] = 0.01 * c[i];
-        if (d2[i] <= cut2) {
+      for (; i < hi; ++i) {
+        if (hit[i]) {
           set_bit(colj, i);
           set_bit(&ms.row[static_cast<size_t>(i) * w], j);
         }
       }
     }
   }
-  if (!weighted) return;
-
   // F(i) for every residue of a with contacts.
   for (int i = 1; i <= lena; ++i) {
     const int na = a.contnum[i];
@@ -109,42 +146,71 @@ void fill_pair_matrix(ScoringWorkspace& ws, const Structure& a, const Structure&
       for (size_t k = 0; k < w; ++k) f[k] |= rp[k];
     }
   }
-  std::uint64_t* e = ms.colany.data();
-  const size_t wa = static_cast<size_t>(lena) / 64 + 1;  // words that can hold rows 1..lena
-  for (int j = 1; j <= lenb; ++j) {
-    const int nb = b.contnum[j];
-    if (nb == 0) continue;
-    const std::uint64_t* colj = &ms.col[static_cast<size_t>(j) * w];
-    bool any = false;
-    for (size_t k = 0; k < wa; ++k) any = any || colj[k] != 0;
-    if (!any) continue;
-    const int* pb = b.partners(j);
-    std::fill_n(e, wa, 0);
-    for (int q = 1; q <= nb; ++q) {
-      const std::uint64_t* cq = &ms.col[static_cast<size_t>(pb[q]) * w];
-      for (size_t k = 0; k < wa; ++k) e[k] |= cq[k];
+}
+
+void PairColumns::column(int j, double* c) {
+  // c[i] = smat(i, j)
+  ScoringWorkspace& ws = ws_;
+  const Structure& a = a_;
+  const Structure& b = b_;
+  const double* mx = ws.mx.data();
+  const double* my = ws.my.data();
+  const double* mz = ws.mz.data();
+  const int* runstart = ws.runstart.data();
+  const int side = b.id2chain[j];
+  const double bx = b.ca[j][0], by = b.ca[j][1], bz = b.ca[j][2];
+  for (int r = 0; r < nrun_; ++r) {
+    const int lo = runstart[r], hi = runstart[r + 1];
+    if (a.id2chain[lo] != side) {
+      std::fill(c + lo, c + hi, kOtherSide);
+      continue;
     }
-    const double bx = b.ca[j][0], by = b.ca[j][1], bz = b.ca[j][2];
-    double* c = &smat(1, j) - 1;
-    for (size_t k = 0; k < wa; ++k) {
-      for (std::uint64_t bits = colj[k]; bits != 0; bits &= bits - 1) {
-        const int i = static_cast<int>(k * 64) + std::countr_zero(bits);
-        const int na = a.contnum[i];
-        if (na == 0) continue;
-        const int* pa = a.partners(i);
-        int ca = 0;
-        for (int m = 1; m <= na; ++m) ca += test_bit(e, pa[m]);
-        const std::uint64_t* f = &ms.rowany[static_cast<size_t>(i) * w];
-        int cb = 0;
-        for (int q = 1; q <= nb; ++q) cb += test_bit(f, pb[q]);
-        const double fcol = 0.5 * (static_cast<double>(cb) / static_cast<double>(nb) +
-                                   static_cast<double>(ca) / static_cast<double>(na));
-        const double dx = mx[i] - bx, dy = my[i] - by, dz = mz[i] - bz;
-        const double dd = dx * dx + dy * dy + dz * dz;
-        c[i] = (fcol + 0.01) * (1.0 / (dd / scale2 + 1.0));
-      }
+    // Weighted, unmatched pairs and pairs of residues without contacts keep
+    // (0 + 0.01) of their term; the matched ones are redone below.
+    // (Multiplying by 1.0 changes nothing.)
+    column_terms(c, mx, my, mz, lo, hi, bx, by, bz, scale2_, weighted_ ? 0.01 : 1.0);
+  }
+  if (!weighted_) return;
+  const int nb = b.contnum[j];
+  if (nb == 0) return;
+  MatchSets& ms = ws.match;
+  const size_t w = static_cast<size_t>(ms.w);
+  const std::uint64_t* colj = &ms.col[static_cast<size_t>(j) * w];
+  const size_t wa = static_cast<size_t>(lena_) / 64 + 1;  // words that can hold rows 1..lena
+  bool any = false;
+  for (size_t k = 0; k < wa; ++k) any = any || colj[k] != 0;
+  if (!any) return;
+  const int* pb = b.partners(j);
+  std::uint64_t* e = ms.colany.data();
+  std::fill_n(e, wa, 0);
+  for (int q = 1; q <= nb; ++q) {
+    const std::uint64_t* cq = &ms.col[static_cast<size_t>(pb[q]) * w];
+    for (size_t k = 0; k < wa; ++k) e[k] |= cq[k];
+  }
+  for (size_t k = 0; k < wa; ++k) {
+    for (std::uint64_t bits = colj[k]; bits != 0; bits &= bits - 1) {
+      const int i = static_cast<int>(k * 64) + std::countr_zero(bits);
+      const int na = a.contnum[i];
+      if (na == 0) continue;
+      const int* pa = a.partners(i);
+      int ca = 0;
+      for (int m = 1; m <= na; ++m) ca += test_bit(e, pa[m]);
+      const std::uint64_t* f = &ms.rowany[static_cast<size_t>(i) * w];
+      int cb = 0;
+      for (int q = 1; q <= nb; ++q) cb += test_bit(f, pb[q]);
+      const double fcol = 0.5 * (static_cast<double>(cb) / static_cast<double>(nb) +
+                                 static_cast<double>(ca) / static_cast<double>(na));
+      const double dd = dist2_at(mx, my, mz, i, bx, by, bz);
+      c[i] = (fcol + 0.01) * (1.0 / (dd / scale2_ + 1.0));
     }
   }
+}
+
+void fill_pair_matrix(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
+                      int lenb, const double u[3][3], const double t[3], double scale2,
+                      double cut2, bool weighted, ScoreMatrix& smat) {
+  PairColumns cols(ws, a, b, lena, lenb, u, t, scale2, cut2, weighted);
+  for (int j = 1; j <= lenb; ++j) cols.column(j, &smat(1, j) - 1);
 }
 
 }  // namespace tarvix

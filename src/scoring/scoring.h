@@ -93,9 +93,10 @@ struct ScoringWorkspace {
   // contact count of an alignment, pruning and RMSD score
   std::vector<int> pos1, pos2;
   ZeroVector<Coord> q1, q2;
-  // score matrix fill: the moved residues (slots 1..), one column of squared
-  // distances, the side runs, the matched pairs
-  ZeroVector<double> mx, my, mz, d2col;
+  // score matrix fill: the moved residues (slots 1..), which of them lie
+  // within the contact cutoff of one residue, the side runs, the matched pairs
+  ZeroVector<double> mx, my, mz;
+  ZeroVector<std::uint8_t> hit;
   ZeroVector<int> runstart;
   MatchSets match;
   ScoreMemo scores;  // get_score's results within one alignment search
@@ -146,6 +147,27 @@ void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1,
 void fill_pair_matrix(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
                       int lenb, const double u[3][3], const double t[3], double scale2,
                       double cut2, bool weighted, ScoreMatrix& smat);
+
+// The same matrix one column at a time, for a reader that needs each column
+// once (the dynamic programming of the initial alignments): the matrix then
+// never goes through memory. The constructor does everything that the
+// columns share (the moved residues and, weighted, the matched pairs);
+// column(j, c) writes c[i] = smat(i, j) for i = 1..lena. Uses the
+// workspace's fill storage until the next fill.
+class PairColumns {
+ public:
+  PairColumns(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena, int lenb,
+              const double u[3][3], const double t[3], double scale2, double cut2, bool weighted);
+  void column(int j, double* c);
+
+ private:
+  ScoringWorkspace& ws_;
+  const Structure& a_;
+  const Structure& b_;
+  int lena_, lenb_, nrun_ = 0;
+  double scale2_;
+  bool weighted_;
+};
 
 // ---- interface score of an alignment -----------------------------------------
 // Scores invmap (normalised by Lmin; -1.0 below 3 pairs, smat then untouched)

@@ -49,7 +49,7 @@ ScoringWorkspace::ScoringWorkspace(int l1_, int l2_)
   mx.resize(nres);
   my.resize(nres);
   mz.resize(nres);
-  d2col.resize(nres);
+  hit.resize(nres + 8);
   runstart.resize(nres + 1);
 }
 

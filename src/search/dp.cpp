@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <bit>
 #include <cstddef>
+#include <cstring>
 #include <stdexcept>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace tarvix {
 
@@ -52,24 +57,15 @@ void column_general(const double* s, const double* vprev, const std::uint8_t* fp
 // value(i, j-1) itself, the carried gap move is the cell's own value, and
 // value(i, j) = max(value(i-1, j), V, D), where a NaN D loses. That is a
 // running maximum over the rows of per-row candidates that do not depend on
-// each other: the candidates and the flags are computed without a chain (the
-// compiler vectorises those loops), and only the running maximum is
-// sequential, taken four rows at a time so that its chain is one comparison
-// per four rows.
-void column_gapless(const double* __restrict s, const double* __restrict vprev,
-                    double* __restrict vcur, std::uint8_t* __restrict fcur, int l1,
-                    double* __restrict dv, double* __restrict mv) {
-  for (int i = 1; i <= l1; ++i) {
-    const double d = vprev[i - 1] + s[i - 1];
-    dv[i] = d;
-    mv[i] = std::max(vprev[i], d);  // V when D is NaN
-  }
-  auto flags = [&](int k, double hp) {  // hp: the gap move from (k-1, j)
-    const double v = vprev[k];
-    const double other = std::max(hp, v);
-    fcur[k] = static_cast<std::uint8_t>(static_cast<unsigned>(dv[k] >= other) |
-                                        (static_cast<unsigned>(v <= hp) << 1));
-  };
+// each other. Three passes: the candidates (no chain), the running maximum
+// (the only chain, taken four rows at a time so that it is one comparison per
+// four rows), and the flags from the finished column (no chain).
+//
+// The passes without a chain are written for the vector units, with SSE2
+// (every x86-64 processor) or AVX2 where the processor has it; elsewhere as
+// plain loops. The same comparisons on the same numbers, lane by lane.
+
+void running_max(const double* __restrict mv, double* __restrict vcur, int l1) {
   double h = vcur[0];
   int i = 1;
   for (; i + 3 <= l1; i += 4) {
@@ -77,23 +73,119 @@ void column_gapless(const double* __restrict s, const double* __restrict vprev,
     const double p2 = larger(p1, mv[i + 1]);
     const double p3 = larger(p2, mv[i + 2]);
     const double p4 = larger(p3, mv[i + 3]);
-    const double h1 = larger(h, p1), h2 = larger(h, p2), h3 = larger(h, p3), h4 = larger(h, p4);
-    flags(i, h);
-    flags(i + 1, h1);
-    flags(i + 2, h2);
-    flags(i + 3, h3);
-    vcur[i] = h1;
-    vcur[i + 1] = h2;
-    vcur[i + 2] = h3;
-    vcur[i + 3] = h4;
-    h = h4;
+    vcur[i] = larger(h, p1);
+    vcur[i + 1] = larger(h, p2);
+    vcur[i + 2] = larger(h, p3);
+    h = vcur[i + 3] = larger(h, p4);
+  }
+  for (; i <= l1; ++i) h = vcur[i] = larger(h, mv[i]);
+}
+
+// Row k's flags: the diagonal when D >= max(H, V), and the traceback's step
+// back in structure 1 when V <= H, H being the gap move from (k-1, j).
+inline std::uint8_t gapless_flags(double d, double v, double hp) {
+  const double other = std::max(hp, v);
+  return static_cast<std::uint8_t>(static_cast<unsigned>(d >= other) |
+                                   (static_cast<unsigned>(v <= hp) << 1));
+}
+
+void column_gapless_plain(const double* __restrict s, const double* __restrict vprev,
+                          double* __restrict vcur, std::uint8_t* __restrict fcur, int l1,
+                          double* __restrict dv, double* __restrict mv) {
+  for (int i = 1; i <= l1; ++i) {
+    const double d = vprev[i - 1] + s[i - 1];
+    dv[i] = d;
+    mv[i] = std::max(vprev[i], d);  // V when D is NaN
+  }
+  running_max(mv, vcur, l1);
+  for (int k = 1; k <= l1; ++k) fcur[k] = gapless_flags(dv[k], vprev[k], vcur[k - 1]);
+}
+
+#if defined(__x86_64__)
+
+// The flag bytes of 2 or 4 rows from the bit masks of "diagonal" and "step
+// back in structure 1", lowest row first.
+struct FlagBytes {
+  std::uint32_t four[16][16];
+  std::uint16_t two[4][4];
+  constexpr FlagBytes() : four{}, two{} {
+    for (unsigned t = 0; t < 16; ++t)
+      for (unsigned u = 0; u < 16; ++u)
+        for (unsigned l = 0; l < 4; ++l) {
+          const unsigned byte = ((t >> l) & 1u) | (((u >> l) & 1u) << 1);
+          four[t][u] |= byte << (8 * l);
+          if (t < 4 && u < 4 && l < 2) two[t][u] = static_cast<std::uint16_t>(two[t][u] | (byte << (8 * l)));
+        }
+  }
+};
+constexpr FlagBytes kFlagBytes;
+
+// _mm_max_pd(a, b) is "a > b ? a : b": with a = D it is V when D is NaN, and
+// either way the larger number; path values themselves are never NaN.
+void column_gapless_sse2(const double* __restrict s, const double* __restrict vprev,
+                         double* __restrict vcur, std::uint8_t* __restrict fcur, int l1,
+                         double* __restrict dv, double* __restrict mv) {
+  int i = 1;
+  for (; i + 1 <= l1; i += 2) {
+    const __m128d d = _mm_add_pd(_mm_loadu_pd(vprev + i - 1), _mm_loadu_pd(s + i - 1));
+    _mm_storeu_pd(dv + i, d);
+    _mm_storeu_pd(mv + i, _mm_max_pd(d, _mm_loadu_pd(vprev + i)));
   }
   for (; i <= l1; ++i) {
-    flags(i, h);
-    h = larger(h, mv[i]);
-    vcur[i] = h;
+    dv[i] = vprev[i - 1] + s[i - 1];
+    mv[i] = std::max(vprev[i], dv[i]);
   }
+  running_max(mv, vcur, l1);
+  int k = 1;
+  for (; k + 1 <= l1; k += 2) {
+    const __m128d hp = _mm_loadu_pd(vcur + k - 1);
+    const __m128d v = _mm_loadu_pd(vprev + k);
+    const __m128d d = _mm_loadu_pd(dv + k);
+    const int take = _mm_movemask_pd(_mm_cmpge_pd(d, _mm_max_pd(v, hp)));
+    const int up = _mm_movemask_pd(_mm_cmple_pd(v, hp));
+    std::memcpy(fcur + k, &kFlagBytes.two[take][up], 2);
+  }
+  for (; k <= l1; ++k) fcur[k] = gapless_flags(dv[k], vprev[k], vcur[k - 1]);
 }
+
+__attribute__((target("avx2"))) void column_gapless_avx2(
+    const double* __restrict s, const double* __restrict vprev, double* __restrict vcur,
+    std::uint8_t* __restrict fcur, int l1, double* __restrict dv, double* __restrict mv) {
+  int i = 1;
+  for (; i + 3 <= l1; i += 4) {
+    const __m256d d = _mm256_add_pd(_mm256_loadu_pd(vprev + i - 1), _mm256_loadu_pd(s + i - 1));
+    _mm256_storeu_pd(dv + i, d);
+    _mm256_storeu_pd(mv + i, _mm256_max_pd(d, _mm256_loadu_pd(vprev + i)));
+  }
+  for (; i <= l1; ++i) {
+    dv[i] = vprev[i - 1] + s[i - 1];
+    mv[i] = std::max(vprev[i], dv[i]);
+  }
+  running_max(mv, vcur, l1);
+  int k = 1;
+  for (; k + 3 <= l1; k += 4) {
+    const __m256d hp = _mm256_loadu_pd(vcur + k - 1);
+    const __m256d v = _mm256_loadu_pd(vprev + k);
+    const __m256d d = _mm256_loadu_pd(dv + k);
+    const int take = _mm256_movemask_pd(_mm256_cmp_pd(d, _mm256_max_pd(v, hp), _CMP_GE_OQ));
+    const int up = _mm256_movemask_pd(_mm256_cmp_pd(v, hp, _CMP_LE_OQ));
+    std::memcpy(fcur + k, &kFlagBytes.four[take][up], 4);
+  }
+  for (; k <= l1; ++k) fcur[k] = gapless_flags(dv[k], vprev[k], vcur[k - 1]);
+}
+
+using GaplessColumn = void (*)(const double*, const double*, double*, std::uint8_t*, int, double*,
+                               double*);
+GaplessColumn pick_gapless_column() {
+  return __builtin_cpu_supports("avx2") ? column_gapless_avx2 : column_gapless_sse2;
+}
+const GaplessColumn column_gapless = pick_gapless_column();
+
+#else
+
+constexpr auto column_gapless = column_gapless_plain;
+
+#endif
 
 }  // namespace
 
@@ -106,11 +198,11 @@ DpTables::DpTables(int n) : n_(n < 0 ? 0 : n) {
   mval.assign(m, 0.0);
 }
 
-void dp(int n, const ScoreMatrix& score, double gap, int l1, int l2, int* invmap, DpTables& t) {
-  if (l1 < 0 || l2 < 0 || l1 > n || l2 > n || l1 > t.capacity() || l2 > t.capacity() ||
-      (l1 > 0 && l2 > 0 && (l1 > score.ld() || l2 > score.cols())))
-    throw std::invalid_argument("dp: alignment lengths exceed the score matrix or the work tables");
+namespace {
 
+// The recurrence over the columns that column(j) yields (s[i - 1] = score(i, j)).
+template <class Columns>
+void run_dp(Columns&& column, double gap, int l1, int l2, int* invmap, DpTables& t) {
   // Cell (i, j), i = 0..l1, j = 0..l2, lives at j * ld + i: each column of the
   // flag table is contiguous, like the score matrix, and the fill walks it in
   // order. Row 0 and column 0 hold value 0 and no flags: leading gaps are free.
@@ -129,7 +221,7 @@ void dp(int n, const ScoreMatrix& score, double gap, int l1, int l2, int* invmap
   vcur[0] = 0.0;
   const bool gapless = gap == 0.0;  // also -0.0: adding it changes no path value either
   for (int j = 1; j <= l2; ++j) {
-    const double* s = &score(1, j);  // s[i - 1] = score(i, j)
+    const double* s = column(j);
     const std::uint8_t* fprev = flag + (j - 1) * ld;
     std::uint8_t* fcur = flag + j * ld;
     if (gapless)
@@ -154,6 +246,24 @@ void dp(int n, const ScoreMatrix& score, double gap, int l1, int l2, int* invmap
       --j;
     }
   }
+}
+
+bool fits(int n, int l1, int l2, const DpTables& t) {
+  return l1 >= 0 && l2 >= 0 && l1 <= n && l2 <= n && l1 <= t.capacity() && l2 <= t.capacity();
+}
+
+}  // namespace
+
+void dp(int n, const ScoreMatrix& score, double gap, int l1, int l2, int* invmap, DpTables& t) {
+  if (!fits(n, l1, l2, t) || (l1 > 0 && l2 > 0 && (l1 > score.ld() || l2 > score.cols())))
+    throw std::invalid_argument("dp: alignment lengths exceed the score matrix or the work tables");
+  run_dp([&](int j) { return &score(1, j); }, gap, l1, l2, invmap, t);
+}
+
+void dp(int n, ScoreColumns& columns, double gap, int l1, int l2, int* invmap, DpTables& t) {
+  if (!fits(n, l1, l2, t))
+    throw std::invalid_argument("dp: alignment lengths exceed the work tables");
+  run_dp([&](int j) { return columns.column(j); }, gap, l1, l2, invmap, t);
 }
 
 }  // namespace tarvix

@@ -36,4 +36,16 @@ struct DpTables {
 // must have been built for at least max(l1, l2).
 void dp(int n, const ScoreMatrix& score, double gap, int l1, int l2, int* invmap, DpTables& t);
 
+// Where dp can read its score matrix from instead: one column at a time,
+// each once, in order, without the matrix ever being stored.
+class ScoreColumns {
+ public:
+  virtual ~ScoreColumns() = default;
+  // Column j (1..l2): s[i - 1] = score(i, j) for i = 1..l1; valid until the next call.
+  virtual const double* column(int j) = 0;
+};
+
+// dp on the columns of `columns`; n bounds l1 and l2 as above.
+void dp(int n, ScoreColumns& columns, double gap, int l1, int l2, int* invmap, DpTables& t);
+
 }  // namespace tarvix

@@ -10,11 +10,25 @@ namespace {
 void reset_map(int* map, int n) { std::fill_n(map + 1, n, -1); }
 void copy_map(const int* from, int* to, int n) { std::copy_n(from + 1, n, to + 1); }
 
-// Superposes the pairs of map (A onto B) and fills ws.work with the pair terms
-// of every same-side residue pair under it (scale s0sq), weighted by contact
-// overlap when contact_flag is 1.
-void fill_matrix(Context& ctx, SearchWorkspace& ws, const Structure& a, const Structure& b,
-                 int lena, int lenb, const int* map, double s0sq, int contact_flag) {
+// The columns of a generator's score matrix, made as dp asks for them.
+class StreamedColumns : public ScoreColumns {
+ public:
+  StreamedColumns(PairColumns& cols, double* buf) : cols_(cols), buf_(buf) {}
+  const double* column(int j) override {
+    cols_.column(j, buf_);
+    return buf_ + 1;
+  }
+
+ private:
+  PairColumns& cols_;
+  double* buf_;
+};
+
+// Superposes the pairs of map (A onto B) and aligns A and B by dp over the
+// pair terms of every same-side residue pair under it (scale s0sq), weighted
+// by contact overlap when contact_flag is 1; map receives the alignment.
+void align_under_map(Context& ctx, SearchWorkspace& ws, const Structure& a, const Structure& b,
+                     int lena, int lenb, int* map, double s0sq, int contact_flag) {
   int n = 0;
   for (int j = 1; j <= lenb; ++j) {
     if (map[j] > 0) {
@@ -26,8 +40,9 @@ void fill_matrix(Context& ctx, SearchWorkspace& ws, const Structure& a, const St
   double resid = 0.0, u[3][3], t[3];
   int status = 0;
   u3b(unit_weights(), ws.pa.data(), ws.pb.data(), n, 1, resid, u, t, status);
-  fill_pair_matrix(ctx.ws, a, b, lena, lenb, u, t, s0sq, ctx.par.contcf[1], contact_flag == 1,
-                   ws.work);
+  PairColumns cols(ctx.ws, a, b, lena, lenb, u, t, s0sq, ctx.par.contcf[1], contact_flag == 1);
+  StreamedColumns stream(cols, ws.colbuf.data());
+  dp(ws.n, stream, 0.0, lena, lenb, map, ws.dpt);
 }
 
 double search_scale_sq(const ScoringParams& par) {
@@ -46,7 +61,8 @@ SearchWorkspace::SearchWorkspace(int l1, int l2)
       saved(n, n),
       x(n + 1, -1), y(n + 1, -1), xs(n + 1, -1), ys(n + 1, -1), p(n + 1, -1), wmap(n + 1, -1),
       map(n + 1, -1), spare1(n + 1, -1), spare2(n + 1, -1),
-      res1(n), res2(n), alnpos1(n + 1, -1), alnpos2(n + 1, -2), pa(n), pb(n), d2(n) {}
+      res1(n), res2(n), alnpos1(n + 1, -1), alnpos2(n + 1, -2), pa(n), pb(n), d2(n),
+      colbuf(n + 1) {}
 
 ThreadingShifts threading_shifts(int k1, int k2) {
   const int idel = std::max(5, static_cast<int>(std::min(k1, k2) * 0.4347826086956522));
@@ -175,8 +191,7 @@ void get_initial(Context& ctx, SearchWorkspace& ws, int contact_flag, const Stru
       if (j + s >= 1 && j + s <= k1) map[j] = j + s;
     const double g = get_gl(ctx, ws, lena, lenb, map, a, b, 0);
     if (g <= 0.95 * sx) continue;
-    fill_matrix(ctx, ws, a, b, lena, lenb, map, s0sq, contact_flag);
-    dp(ws.n, ws.work, 0.0, lena, lenb, map, ws.dpt);
+    align_under_map(ctx, ws, a, b, lena, lenb, map, s0sq, contact_flag);
     if (g > sx) {
       sx = g;
       copy_map(map, x, lenb);
@@ -218,8 +233,7 @@ double get_initial3(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* 
       if (count <= grid.minmatch) continue;
       const double g = get_gl(ctx, ws, lena, lenb, map, a, b, 0);
       if (!(g > fragcut)) continue;
-      fill_matrix(ctx, ws, a, b, lena, lenb, map, s0sq, contact_flag);
-      dp(ws.n, ws.work, 0.0, lena, lenb, map, ws.dpt);
+      align_under_map(ctx, ws, a, b, lena, lenb, map, s0sq, contact_flag);
       const double g2 = get_gl(ctx, ws, lena, lenb, map, a, b, contact_flag);
       if (g2 > best) {
         best = g2;

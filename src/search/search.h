@@ -27,6 +27,7 @@ struct SearchWorkspace {
   std::vector<int> alnpos1, alnpos2;
   ZeroVector<Coord> pa, pb;
   ZeroVector<double> d2;
+  ZeroVector<double> colbuf;  // one score column of a generator, slots 1..
 };
 
 // The shifts of the gapless threadings of two first chains of k1 and k2
