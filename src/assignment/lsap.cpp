@@ -1,10 +1,15 @@
 #include "assignment/lsap.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <iostream>
 #include <stdexcept>
 
 #include "structure/error.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace tarvix {
 
@@ -20,7 +25,7 @@ void grow_arrays(LsapWorkspace& ws, int n) {
   ws.vrow.assign(need, 0.0);
   ws.dminus.assign(need, 0.0);
   ws.dcol.assign(need, 0.0);
-  ws.rows.assign(need, 0);
+  ws.live.assign(need + 4, 0);
 }
 
 [[noreturn]] void no_unlabeled_row() {
@@ -30,6 +35,131 @@ void grow_arrays(LsapWorkspace& ws, int n) {
             << std::flush;
   throw Error("LSAPR - Fatal error!", ExitCode::kDataError, /*already_printed=*/true);
 }
+
+// One step of the shortest-path search: for every unlabeled row i,
+//   d = dist + c(i) - uj - vrow(i); if d + eps < dminus(i): dminus(i) = d, pred(i) = j
+// and then, in row order, the first unlabeled row whose dminus lies more than
+// eps below every earlier candidate becomes (dist, istar) (sup, 0 if none).
+// Each row's update reads only that row, so rows go four (AVX2) or two (SSE2)
+// at a time with the same operations; the search for the nearest row looks
+// row by row only into the groups that hold a row below the current candidate
+// (the candidate only ever falls, so a group with none cannot hold one later).
+[[maybe_unused]] void relax_and_find_plain(int n, const double* c, double base, double uj, const double* vrow,
+                          double* dminus, int* pred, const std::uint64_t* live, int j, double eps,
+                          double sup, double& dist, int& istar) {
+  dist = sup;
+  istar = 0;
+  for (int i = 1; i <= n; ++i) {
+    if (!live[i]) continue;
+    const double d = base + c[i - 1] - uj - vrow[i];
+    if (d + eps < dminus[i]) {
+      dminus[i] = d;
+      pred[i] = j;
+    }
+    if (dminus[i] + eps < dist) {
+      dist = dminus[i];
+      istar = i;
+    }
+  }
+}
+
+#if defined(__x86_64__)
+
+void relax_and_find_sse2(int n, const double* c, double base, double uj, const double* vrow,
+                         double* dminus, int* pred, const std::uint64_t* live, int j, double eps,
+                         double sup, double& dist, int& istar) {
+  dist = sup;
+  istar = 0;
+  const __m128d vb = _mm_set1_pd(base), vu = _mm_set1_pd(uj), ve = _mm_set1_pd(eps);
+  int i = 1;
+  for (; i + 1 <= n; i += 2) {
+    const __m128d lv = _mm_loadu_pd(reinterpret_cast<const double*>(live + i));
+    const __m128d d = _mm_sub_pd(_mm_sub_pd(_mm_add_pd(vb, _mm_loadu_pd(c + i - 1)), vu),
+                                 _mm_loadu_pd(vrow + i));
+    const __m128d old = _mm_loadu_pd(dminus + i);
+    const __m128d closer = _mm_and_pd(_mm_cmplt_pd(_mm_add_pd(d, ve), old), lv);
+    const int mc = _mm_movemask_pd(closer);
+    const __m128d dm = _mm_or_pd(_mm_and_pd(closer, d), _mm_andnot_pd(closer, old));
+    _mm_storeu_pd(dminus + i, dm);
+    if (mc & 1) pred[i] = j;
+    if (mc & 2) pred[i + 1] = j;
+    const __m128d below = _mm_and_pd(_mm_cmplt_pd(_mm_add_pd(dm, ve), _mm_set1_pd(dist)), lv);
+    if (_mm_movemask_pd(below) == 0) continue;
+    for (int k = i; k < i + 2; ++k) {
+      if (live[k] && dminus[k] + eps < dist) {
+        dist = dminus[k];
+        istar = k;
+      }
+    }
+  }
+  for (; i <= n; ++i) {
+    if (!live[i]) continue;
+    const double d = base + c[i - 1] - uj - vrow[i];
+    if (d + eps < dminus[i]) {
+      dminus[i] = d;
+      pred[i] = j;
+    }
+    if (dminus[i] + eps < dist) {
+      dist = dminus[i];
+      istar = i;
+    }
+  }
+}
+
+__attribute__((target("avx2"))) void relax_and_find_avx2(
+    int n, const double* c, double base, double uj, const double* vrow, double* dminus, int* pred,
+    const std::uint64_t* live, int j, double eps, double sup, double& dist, int& istar) {
+  dist = sup;
+  istar = 0;
+  const __m256d vb = _mm256_set1_pd(base), vu = _mm256_set1_pd(uj), ve = _mm256_set1_pd(eps);
+  int i = 1;
+  for (; i + 3 <= n; i += 4) {
+    const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + i));
+    const __m256d d = _mm256_sub_pd(
+        _mm256_sub_pd(_mm256_add_pd(vb, _mm256_loadu_pd(c + i - 1)), vu), _mm256_loadu_pd(vrow + i));
+    const __m256d old = _mm256_loadu_pd(dminus + i);
+    const __m256d closer = _mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(d, ve), old, _CMP_LT_OQ), lv);
+    const int mc = _mm256_movemask_pd(closer);
+    const __m256d dm = _mm256_blendv_pd(old, d, closer);
+    _mm256_storeu_pd(dminus + i, dm);
+    if (mc) {
+      for (int k = 0; k < 4; ++k)
+        if (mc >> k & 1) pred[i + k] = j;
+    }
+    const __m256d below =
+        _mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(dm, ve), _mm256_set1_pd(dist), _CMP_LT_OQ), lv);
+    if (_mm256_movemask_pd(below) == 0) continue;
+    for (int k = i; k < i + 4; ++k) {
+      if (live[k] && dminus[k] + eps < dist) {
+        dist = dminus[k];
+        istar = k;
+      }
+    }
+  }
+  for (; i <= n; ++i) {
+    if (!live[i]) continue;
+    const double d = base + c[i - 1] - uj - vrow[i];
+    if (d + eps < dminus[i]) {
+      dminus[i] = d;
+      pred[i] = j;
+    }
+    if (dminus[i] + eps < dist) {
+      dist = dminus[i];
+      istar = i;
+    }
+  }
+}
+
+using RelaxAndFind = void (*)(int, const double*, double, double, const double*, double*, int*,
+                              const std::uint64_t*, int, double, double, double&, int&);
+const RelaxAndFind relax_and_find =
+    __builtin_cpu_supports("avx2") ? relax_and_find_avx2 : relax_and_find_sse2;
+
+#else
+
+constexpr auto relax_and_find = relax_and_find_plain;
+
+#endif
 
 }  // namespace
 
@@ -121,20 +251,17 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
     }
     dcol[j0] = 0.0;
 
-    // The unlabeled rows, in row order.
-    int* rows = ws.rows.data();
-    int nfree = n;
-    for (int k = 0; k < n; ++k) rows[k] = k + 1;
+    // live[i]: all bits set while row i is unlabeled, none once it is.
+    std::uint64_t* live = ws.live.data();
+    std::fill_n(live + 1, n, ~std::uint64_t{0});
     // The nearest unlabeled row: the first one, in row order, that lies more
     // than eps below every earlier candidate.
     double dist = sup;
-    int istar = 0, kstar = -1;
-    for (int k = 0; k < nfree; ++k) {
-      const int i = rows[k];
+    int istar = 0;
+    for (int i = 1; i <= n; ++i) {
       if (dminus[i] + eps < dist) {
         dist = dminus[i];
         istar = i;
-        kstar = k;
       }
     }
     for (;;) {
@@ -142,28 +269,11 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
       const int j = rowcol[istar];
       if (j < 1) break;  // istar is free: the path ends here
       dcol[j] = dist;
-      std::copy(rows + kstar + 1, rows + nfree, rows + kstar);
-      --nfree;
+      live[istar] = 0;
       // Relax the unlabeled rows through column j and, in the same pass (a
       // row's value is final once relaxed), look for the next nearest row.
-      const double* c = col(j);
-      const double uj = ucol[j];
       const double base = dist;
-      dist = sup;
-      istar = 0;
-      for (int k = 0; k < nfree; ++k) {
-        const int i = rows[k];
-        const double d = base + c[i - 1] - uj - vrow[i];
-        if (d + eps < dminus[i]) {
-          dminus[i] = d;
-          pred[i] = j;
-        }
-        if (dminus[i] + eps < dist) {
-          dist = dminus[i];
-          istar = i;
-          kstar = k;
-        }
-      }
+      relax_and_find(n, col(j), base, ucol[j], vrow, dminus, pred, live, j, eps, sup, dist, istar);
     }
 
     for (int i = istar;;) {

@@ -5,6 +5,7 @@
 // two sides' maps. All arrays here are 1-based (slot 0 unused).
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "scoring/matrix.h"
@@ -26,7 +27,7 @@ struct LsapWorkspace {
   std::vector<int> rowcol;  // row -> column, the inverse of assign
   std::vector<int> pred;
   std::vector<double> ucol, vrow, dminus, dcol;
-  std::vector<int> rows;  // the rows not labeled yet
+  std::vector<std::uint64_t> live;  // per row: all ones while unlabeled
 
  private:
   int cap_ = 0;

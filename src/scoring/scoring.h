@@ -80,7 +80,8 @@ struct ScoringWorkspace {
   ScoringWorkspace(int l1, int l2);
   int l1, l2;
   // superposition search
-  ZeroVector<Coord> moved1, fixed2, unmoved1, frag1, frag2;
+  ZeroVector<Coord> fixed2, unmoved1, frag1, frag2;
+  ZeroVector<double> ux, uy, uz, fx, fy, fz;  // the pairs' points, coordinate by coordinate
   ZeroVector<int> seedstart, frag, bestfrag, closepairs;
   std::vector<int> alnpos1, alnpos2;
   ZeroVector<double> pairdist;

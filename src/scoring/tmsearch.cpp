@@ -153,8 +153,8 @@ void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1,
 
 namespace {
 
-// Scores the current trial superposition: ws.moved1[k] against ws.fixed2[k]
-// for the n pairs. Pairs closer than d (widened if fewer than three are) go to
+// Scores the current trial superposition from the distances of the n pairs
+// under it (ws.pairdist, see pair_distances). Pairs closer than d (widened if fewer than three are) go to
 // closepairs in increasing order. The lowest bit of restricted limits the
 // score to pairs within d8 and the contact matching to pairs within contcf[0].
 void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, double& score,
@@ -177,7 +177,6 @@ void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, doubl
     alnpos2[alnres2[k]] = -2;
   }
   for (int k = 0; k < n; ++k) {
-    dist[k] = std::sqrt(dist2(ws.moved1[k], ws.fixed2[k]));
     if (!odd || dist[k] <= cf) {
       alnpos1[alnres1[k]] = k;
       alnpos2[alnres2[k]] = k;
@@ -230,6 +229,30 @@ double fit_fragment(ScoringWorkspace& ws, const int* frag, int len, double u[3][
   return resid;
 }
 
+// dist[k] = the distance of pair k when its structure-1 point (ux, uy, uz)
+// moves by (u, t): the same operations as transform and dist2, in the same
+// order, four pairs at a time where the processor has AVX2.
+__attribute__((target_clones("avx2", "default"))) void pair_distances(
+    int n, const double (*u)[3], const double* t, const double* __restrict ux,
+    const double* __restrict uy, const double* __restrict uz, const double* __restrict fx,
+    const double* __restrict fy, const double* __restrict fz, double* __restrict dist) {
+  const double u00 = u[0][0], u01 = u[0][1], u02 = u[0][2], u10 = u[1][0], u11 = u[1][1],
+               u12 = u[1][2], u20 = u[2][0], u21 = u[2][1], u22 = u[2][2];
+  const double t0 = t[0], t1 = t[1], t2 = t[2];
+  for (int k = 0; k < n; ++k) {
+    const double x = t0 + u00 * ux[k] + u01 * uy[k] + u02 * uz[k];
+    const double y = t1 + u10 * ux[k] + u11 * uy[k] + u12 * uz[k];
+    const double z = t2 + u20 * ux[k] + u21 * uy[k] + u22 * uz[k];
+    const double dx = x - fx[k], dy = y - fy[k], dz = z - fz[k];
+    dist[k] = std::sqrt(dx * dx + dy * dy + dz * dz);
+  }
+}
+
+void move_pairs(ScoringWorkspace& ws, int n, const double u[3][3], const double t[3]) {
+  pair_distances(n, u, t, ws.ux.data(), ws.uy.data(), ws.uz.data(), ws.fx.data(), ws.fy.data(),
+                 ws.fz.data(), ws.pairdist.data());
+}
+
 void move_all(ScoringWorkspace& ws, int n, const double u[3][3], const double t[3], Coord* out) {
   for (int k = 0; k < n; ++k) out[k] = transform(u, t, ws.unmoved1[k]);
 }
@@ -246,6 +269,12 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
   for (int k = 0; k < n; ++k) {
     ws.unmoved1[k] = x1[k];
     ws.fixed2[k] = x2[k];
+    ws.ux[k] = x1[k][0];
+    ws.uy[k] = x1[k][1];
+    ws.uz[k] = x1[k][2];
+    ws.fx[k] = x2[k][0];
+    ws.fy[k] = x2[k][1];
+    ws.fz[k] = x2[k][2];
   }
 
   ws.memo.clear();
@@ -289,7 +318,7 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
       for (int m = 0; m < len; ++m) frag[m] = starts[is] - 1 + m;
       const double resid = fit_fragment(ws, frag, fraglen, u, t);
       if (il == 0) rmsd = len > 0 ? std::sqrt(resid / len) : 0.0;
-      move_all(ws, n, u, t, ws.moved1.data());
+      move_pairs(ws, n, u, t);
 
       double sc;
       int nclose, ncont;
@@ -303,7 +332,7 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
         for (int m = 0; m < nclose; ++m) frag[m] = close[m];
         if (ws.memo.replays(frag, fraglen, it)) break;
         fit_fragment(ws, frag, fraglen, u, t);
-        move_all(ws, n, u, t, ws.moved1.data());
+        move_pairs(ws, n, u, t);
         cal_tmscore(ctx, dext, d0w, n, restricted, sc, close, nclose, scoretype, ncont, alnres1,
                     alnres2);
         consider(sc, ncont, fraglen);

@@ -9,15 +9,14 @@ namespace tarvix {
 ScoringWorkspace::ScoringWorkspace(int l1_, int l2_)
     : l1(std::max(l1_, 0)),
       l2(std::max(l2_, 0)),
-      marks(std::max({kMaxRes, l1, l2})),
+      marks(std::max(l1, l2)),
       match(std::max(l1, l2)) {
-  // Pair lists never hold more pairs than a structure has residues; residue
-  // maps are indexed 1..kMaxRes so that any residue number of a valid
-  // structure is in range.
-  const size_t npair = static_cast<size_t>(std::max({kMaxRes, l1, l2}));
+  // Pair lists never hold more pairs than a structure has residues, and
+  // residue maps are indexed by the residues of either structure.
+  const size_t npair = static_cast<size_t>(std::max({1, l1, l2}));
   const size_t nres = npair + 1;
 
-  moved1.resize(npair);
+  for (auto* v : {&ux, &uy, &uz, &fx, &fy, &fz}) v->resize(npair);
   fixed2.resize(npair);
   unmoved1.resize(npair);
   frag1.resize(npair);

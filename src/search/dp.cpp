@@ -89,7 +89,7 @@ inline std::uint8_t gapless_flags(double d, double v, double hp) {
                                    (static_cast<unsigned>(v <= hp) << 1));
 }
 
-void column_gapless_plain(const double* __restrict s, const double* __restrict vprev,
+[[maybe_unused]] void column_gapless_plain(const double* __restrict s, const double* __restrict vprev,
                           double* __restrict vcur, std::uint8_t* __restrict fcur, int l1,
                           double* __restrict dv, double* __restrict mv) {
   for (int i = 1; i <= l1; ++i) {

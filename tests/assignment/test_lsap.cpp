@@ -34,6 +34,70 @@ double draw(std::mt19937& rng, bool coarse) {
   return std::uniform_real_distribution<double>(-1.0, 1.0)(rng);
 }
 
+// The solver written out as plainly as possible: every tolerance and tie rule
+// of the fast one, none of its layout. The fast solver must make the same
+// choices step by step, so it must return the same assignment.
+std::vector<int> reference_lsapr(const Grid<double>& cost, int n, double sup, double eps) {
+  std::vector<int> assign(n + 1, 0), rowcol(n + 1, 0), pred(n + 1, 0);
+  std::vector<double> u(n + 1, 0.0), v(n + 1, 0.0), dminus(n + 1, 0.0), dcol(n + 1, 0.0);
+  std::vector<bool> labeled(n + 1, false);
+  for (int j = 1; j <= n; ++j) {
+    double m = cost(1, j);
+    int im = 1;
+    for (int i = 2; i <= n; ++i)
+      if (cost(i, j) - m < eps) m = cost(i, j), im = i;
+    u[j] = m;
+    if (rowcol[im] == 0) rowcol[im] = j, assign[j] = im;
+  }
+  for (int i = 1; i <= n; ++i) v[i] = rowcol[i] != 0 ? 0.0 : sup;
+  for (int j = 1; j <= n; ++j)
+    for (int i = 1; i <= n; ++i)
+      if (v[i] > eps && cost(i, j) - u[j] + eps < v[i]) v[i] = cost(i, j) - u[j], pred[i] = j;
+  for (int i = 1; i <= n; ++i)
+    if (pred[i] > 0 && assign[pred[i]] == 0) assign[pred[i]] = i, rowcol[i] = pred[i];
+  for (int j0 = 1; j0 <= n; ++j0) {
+    if (assign[j0] >= 1) continue;
+    for (int x = 1; x <= n; ++x) {
+      pred[x] = j0;
+      dcol[x] = sup;
+      dminus[x] = cost(x, j0) - u[j0] - v[x];
+      labeled[x] = false;
+    }
+    dcol[j0] = 0.0;
+    double dist;
+    int istar;
+    for (;;) {
+      dist = sup;
+      istar = 0;
+      for (int i = 1; i <= n; ++i)
+        if (!labeled[i] && dminus[i] + eps < dist) dist = dminus[i], istar = i;
+      if (istar == 0) return {};
+      const int j = rowcol[istar];
+      if (j < 1) break;
+      dcol[j] = dist;
+      labeled[istar] = true;
+      for (int i = 1; i <= n; ++i) {
+        if (labeled[i]) continue;
+        const double d = dist + cost(i, j) - u[j] - v[i];
+        if (d + eps < dminus[i]) dminus[i] = d, pred[i] = j;
+      }
+    }
+    for (int i = istar;;) {
+      const int j = pred[i];
+      const int next = assign[j];
+      rowcol[i] = j;
+      assign[j] = i;
+      i = next;
+      if (j == j0) break;
+    }
+    for (int x = 1; x <= n; ++x) {
+      if (dcol[x] != sup) u[x] = dist + u[x] - dcol[x];
+      if (dminus[x] + eps < dist) v[x] = dminus[x] + v[x] - dist;
+    }
+  }
+  return assign;
+}
+
 std::vector<int> solve(const ScoreMatrix& s, int nrow, int ncol, LsapWorkspace& ws) {
   std::vector<int> map(ncol + 1, 0);
   solvlsap(s, map.data(), nrow, ncol, std::max(nrow, ncol), ws);
@@ -70,6 +134,30 @@ TEST(Lsapr, OptimalAgainstAllPermutations) {
     double z2;
     lsapr(n, cost, z2, again.data(), kLsapSup, kLsapEps, fresh);
     ASSERT_EQ(again, assign);
+  }
+}
+
+// Sizes around the vector widths, many exact ties, near-ties inside the
+// tolerance, and one workspace reused across sizes.
+TEST(Lsapr, MakesTheReferenceChoicesOnTiesAndNearTies) {
+  std::mt19937 rng(99);
+  LsapWorkspace ws;
+  for (int trial = 0; trial < 400; ++trial) {
+    const int n = 1 + static_cast<int>(rng() % 23);
+    Grid<double> cost(n, n);
+    const int kind = trial % 3;
+    for (int j = 1; j <= n; ++j)
+      for (int i = 1; i <= n; ++i) {
+        double c = kind == 0 ? draw(rng, false) : static_cast<double>(rng() % 4) * 0.25;
+        if (kind == 2 && rng() % 3 == 0) c += (static_cast<int>(rng() % 3) - 1) * 3e-11;
+        cost(i, j) = 2.0 - c;
+      }
+    std::vector<int> got(n + 1, 0);
+    double z = 0.0;
+    ws.reserve(n);
+    lsapr(n, cost, z, got.data(), kLsapSup, kLsapEps, ws);
+    got[0] = 0;
+    ASSERT_EQ(got, reference_lsapr(cost, n, kLsapSup, kLsapEps)) << "trial " << trial << " n " << n;
   }
 }
 
