@@ -313,6 +313,22 @@ void solvlsap(const ScoreMatrix& s, int* map, int nrow, int ncol, int n, LsapWor
   for (int j = 1; j <= ncol; ++j) map[j] = ws.assign[j] <= nrow ? ws.assign[j] : -1;
 }
 
+void solvlsap_in_place(ScoreMatrix& s, int* map, int nrow, int ncol, int n, LsapWorkspace& ws) {
+  if (nrow < 0 || ncol < 0 || n < std::max(nrow, ncol) || (n > 0 && (s.ld() < n || s.cols() < n)))
+    throw std::invalid_argument("solvlsap: block larger than the problem or the score matrix");
+  grow_arrays(ws, n);
+  // The costs of solvlsap, written over the scores.
+  for (int j = 1; j <= n; ++j) {
+    double* c = &s(1, j);
+    const int rows = j <= ncol ? nrow : 0;
+    for (int i = 0; i < rows; ++i) c[i] = 2.0 - c[i];
+    std::fill(c + rows, c + n, 2.0);
+  }
+  double z;
+  lsapr(n, s, z, ws.assign.data(), kLsapSup, kLsapEps, ws);
+  for (int j = 1; j <= ncol; ++j) map[j] = ws.assign[j] <= nrow ? ws.assign[j] : -1;
+}
+
 void extract_score(int n, const ScoreMatrix& src, int l1, int l2, int i1, int j1, int i2, int j2,
                    ScoreMatrix& dst) {
   const bool inside = 1 <= i1 && i1 <= l1 && 1 <= i2 && i2 <= l1 && 1 <= j1 && j1 <= l2 &&

@@ -47,6 +47,10 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
 // row given to column j, or -1 when column j went to a dummy row.
 void solvlsap(const ScoreMatrix& s, int* map, int nrow, int ncol, int n, LsapWorkspace& ws);
 
+// The same with the block's own storage as the cost matrix: s (at least
+// n x n) holds the costs afterwards. Saves a second n x n matrix.
+void solvlsap_in_place(ScoreMatrix& s, int* map, int nrow, int ncol, int n, LsapWorkspace& ws);
+
 // Copies src(i1..i2, j1..j2) to dst(1..i2-i1+1, 1..j2-j1+1). The block must lie
 // in 1..l1 x 1..l2 and have at least two rows and two columns; otherwise prints
 // " Error: out of the scoring matrix boundary!" and throws

@@ -5,10 +5,7 @@
 
 namespace tarvix {
 
-RefineWorkspace::RefineWorkspace(int n)
-    : m1(n + 1, -1), m2(n + 1, -1), comb(n + 1, -1) {
-  lsap.reserve(n);  // a side is never larger than n
-}
+RefineWorkspace::RefineWorkspace(int n) : m1(n + 1, -1), m2(n + 1, -1), comb(n + 1, -1) {}
 
 bool ScoreHistory::repeats(double s, int id) {
   for (int k = 0; k < 5; ++k)
@@ -45,9 +42,10 @@ void iter_lsap(Context& ctx, RefineWorkspace& rw, ScoreMatrix& full, ScoreMatrix
   ScoreHistory history;
   for (int id = 1; id <= niter; ++id) {
     extract_score(n, full, l1, l2, 1, 1, k1, k2, block);
-    solvlsap(block, rw.m1.data(), k1, k2, std::max(k1, k2), rw.lsap);
+    solvlsap_in_place(block, rw.m1.data(), k1, k2, std::max(k1, k2), rw.lsap);
     extract_score(n, full, l1, l2, k1 + 1, k2 + 1, l1, l2, block);
-    solvlsap(block, rw.m2.data(), l1 - k1, l2 - k2, std::max(l1 - k1, l2 - k2), rw.lsap);
+    solvlsap_in_place(block, rw.m2.data(), l1 - k1, l2 - k2, std::max(l1 - k1, l2 - k2),
+                      rw.lsap);
     comb_invmap(rw.comb.data(), rw.m1.data(), rw.m2.data(), k1, k2, l2 - k2, l2);
     remove_distant_pairs(ctx, rw.comb.data(), start, l2);
     if (get_alnlen(start, l2) < 3) break;

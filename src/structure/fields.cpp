@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -101,6 +102,48 @@ bool has_inner_blank(std::string_view w) {
   return false;
 }
 
+// The common case of a fixed-column real, without the string handling:
+// [sign] digits [. digits] with blanks anywhere, at most 15 digits and no
+// exponent. Then the value is m / 10^k with m and 10^k exact doubles, and one
+// correctly rounded division gives the correctly rounded value, exactly what
+// strtod returns for the same text. Returns false for anything else (the full
+// parser then decides).
+bool parse_real_simple(std::string_view field, int implied, double& value) {
+  static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  size_t k = 0;
+  const size_t n = field.size();
+  auto skip_blanks = [&] {
+    while (k < n && (field[k] == ' ' || field[k] == '\t')) ++k;
+  };
+  skip_blanks();
+  if (k == n) return false;  // blank: the full parser's rule
+  bool neg = false;
+  if (field[k] == '+' || field[k] == '-') neg = field[k++] == '-';
+  std::int64_t m = 0;
+  int digits = 0, decimals = 0;
+  bool point = false;
+  for (; k < n; ++k) {
+    const char c = field[k];
+    if (c == ' ' || c == '\t') continue;
+    if (c == '.') {
+      if (point) return false;
+      point = true;
+      continue;
+    }
+    if (!is_digit(c)) return false;
+    if (++digits > 15) return false;
+    m = m * 10 + (c - '0');
+    if (point) ++decimals;
+  }
+  if (digits == 0) return false;
+  if (!point) decimals = implied > 0 ? implied : 0;
+  if (decimals > 15) return false;
+  const double v = static_cast<double>(m) / kPow10[decimals];
+  value = neg ? -v : v;
+  return true;
+}
+
 }  // namespace
 
 bool parse_int_field(std::string_view field, int& value) {
@@ -108,6 +151,7 @@ bool parse_int_field(std::string_view field, int& value) {
 }
 
 bool parse_real_field(std::string_view field, int implied, double& value) {
+  if (parse_real_simple(field, implied, value)) return true;
   return parse_real_compact(without_blanks(field), implied, value);
 }
 

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
+#include <random>
 
 namespace tarvix {
 namespace {
@@ -22,6 +27,24 @@ TEST(Fields, RealFieldsFollowFixedColumnRules) {
   for (const auto& [field, value] : coords) EXPECT_EQ(real(field, 3), value) << '"' << field << '"';
   EXPECT_EQ(real("   150", 2), 1.5);  // occupancy
   EXPECT_EQ(real("  1.00", 2), 1.0);
+}
+
+// Coordinates as files write them read as the C library reads the same text.
+TEST(Fields, RealFieldsReadAsTheCLibraryReadsThem) {
+  std::mt19937_64 rng(5);
+  char text[64];
+  for (int k = 0; k < 200000; ++k) {
+    const int decimals = 1 + static_cast<int>(rng() % 4);  // with a point: no implied decimals
+    const double x = std::uniform_real_distribution<double>(-9999.0, 9999.0)(rng);
+    std::snprintf(text, sizeof text, "%8.*f", decimals, x);
+    double got = 0.0;
+    ASSERT_TRUE(parse_real_field(text, 3, got)) << text;
+    const double want = std::strtod(text, nullptr);
+    ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << '"' << text << '"';
+  }
+  double z = 1.0;
+  ASSERT_TRUE(parse_real_field("  -0.000", 3, z));
+  EXPECT_TRUE(z == 0.0 && std::signbit(z));
 }
 
 TEST(Fields, IntegerFieldsAndValueWords) {
