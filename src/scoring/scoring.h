@@ -73,6 +73,14 @@ class PartnerMarks {
   unsigned tag_ = 0;
 };
 
+// For one superposition search: per pair k, its residues' contact counts
+// and the pairs (off[k]..off[k+1]) through which a contact of pair k can be
+// conserved; ready only when no residue occurs in two pairs.
+struct ConservedCandidates {
+  bool ready = false;
+  std::vector<int> na, nb, off, pair;
+};
+
 // ---- working storage of one comparison -------------------------------------
 // Everything the scoring routines keep between calls. Built once per comparison
 // for structures of l1 and l2 residues; no routine allocates afterwards.
@@ -87,6 +95,7 @@ struct ScoringWorkspace {
   ZeroVector<double> pairdist;
   FragmentMemo memo;
   PartnerMarks marks;  // for the contact counts of pair lists
+  ConservedCandidates conserved;
   // interface score: two pair lists (structure-2 order and structure-1 order)
   ZeroVector<Coord> p1a, p2a, m1a, p1b, p2b, m1b;
   ZeroVector<int> r1a, r2a, r1b, r2b;

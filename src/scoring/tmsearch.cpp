@@ -189,7 +189,25 @@ void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, doubl
 
   double sum = 0.0;
   int count = 0;
-  if (scoretype == 1) {
+  if (scoretype == 1 && ws.conserved.ready) {
+    // The candidates of every pair are known (see ConservedCandidates): a
+    // partner counts when its pair is matched.
+    const ConservedCandidates& cc = ws.conserved;
+    for (int k = 0; k < n; ++k) {
+      if (odd && dist[k] > d8) continue;
+      double fcol = 0.0;
+      int nmatch = 0;
+      const int na = cc.na[k], nb = cc.nb[k];
+      if (alnpos1[alnres1[k]] == k && na > 0 && nb > 0) {
+        for (int c = cc.off[k]; c < cc.off[k + 1]; ++c) nmatch += alnpos1[alnres1[cc.pair[c]]] >= 0;
+        fcol = 0.5 * (static_cast<double>(nmatch) / static_cast<double>(nb) +
+                      static_cast<double>(nmatch) / static_cast<double>(na));
+      }
+      const double tk = dist[k] / d0;
+      sum += fcol / (tk * tk + 1);
+      count += nmatch;
+    }
+  } else if (scoretype == 1) {
     for (int k = 0; k < n; ++k) {
       if (odd && dist[k] > d8) continue;
       double fcol;
@@ -259,6 +277,59 @@ void move_all(ScoringWorkspace& ws, int n, const double u[3][3], const double t[
 
 }  // namespace
 
+// When no residue occurs in two pairs, the pair that a contact partner p of
+// residue a could be matched through is fixed for the whole search: the one
+// pair holding p. Contact (a, p) of pair k = (a, b) is conserved under a trial
+// superposition exactly when that pair e exists, its structure-2 residue is a
+// partner of b, and e is matched (within contcf; every pair in mode 3). The
+// pairs e that pass the first two tests are listed once per search, in the
+// order (and with the repeats) of a's partner list; a trial then only counts
+// the matched ones. With a residue in two pairs the position maps decide as
+// they always do.
+void find_conserved_candidates(Context& ctx, int n, const int* alnres1, const int* alnres2) {
+  ScoringWorkspace& ws = ctx.ws;
+  ConservedCandidates& cc = ws.conserved;
+  int* pos1 = ws.alnpos1.data();  // -1 throughout on entry, and again on return
+  int* pos2 = ws.alnpos2.data();  // -2 likewise
+  bool unique = true;
+  int k = 0;
+  for (; k < n; ++k) {
+    if (pos1[alnres1[k]] != -1 || pos2[alnres2[k]] != -2) {
+      unique = false;
+      break;
+    }
+    pos1[alnres1[k]] = k;
+    pos2[alnres2[k]] = k;
+  }
+  if (unique) {
+    int c = 0;
+    for (int q = 0; q < n; ++q) {
+      const int ra = alnres1[q], rb = alnres2[q];
+      const int na = ctx.s1.contnum[ra], nb = ctx.s2.contnum[rb];
+      cc.na[q] = na;
+      cc.nb[q] = nb;
+      cc.off[q] = c;
+      if (na == 0 || nb == 0) continue;
+      ws.marks.mark(ctx.s2, rb);
+      const int* pa = ctx.s1.partners(ra);
+      for (int m = 1; m <= na; ++m) {
+        const int e = pos1[pa[m]];
+        if (e >= 0 && ws.marks.marked(alnres2[e])) {
+          if (c == static_cast<int>(cc.pair.size())) cc.pair.push_back(e);
+          else cc.pair[c] = e;
+          ++c;
+        }
+      }
+    }
+    cc.off[n] = c;
+    cc.ready = true;
+  }
+  for (int q = 0; q < k; ++q) {
+    pos1[alnres1[q]] = -1;
+    pos2[alnres2[q]] = -2;
+  }
+}
+
 void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const int* alnres1,
               const Coord* x2, const int* alnres2, double& score, double& rmsd, int mode,
               int scoretype, int& ncontact) {
@@ -279,6 +350,8 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
 
   ws.memo.clear();
   init_ali(ws.alnpos1.data(), ws.alnpos2.data(), ctx.s1.len, ctx.s2.len);
+  ws.conserved.ready = false;
+  if (scoretype == 1) find_conserved_candidates(ctx, n, alnres1, alnres2);
 
   // 2.-5.
   const double d0w = d0 <= 0.5 ? 0.5 : d0;

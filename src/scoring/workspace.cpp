@@ -40,6 +40,10 @@ ScoringWorkspace::ScoringWorkspace(int l1_, int l2_)
   r1b.resize(npair);
   r2b.resize(npair);
   revmap.assign(nres, -1);
+  conserved.na.resize(npair);
+  conserved.nb.resize(npair);
+  conserved.off.resize(npair + 1);
+  conserved.pair.reserve(npair * 4);
 
   pos1.assign(nres, -1);
   pos2.assign(nres, -2);
