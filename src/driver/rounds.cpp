@@ -37,7 +37,7 @@ void get_transmatrix(const PairList& pairs, const Structure& s1, double u[3][3],
 }
 
 std::string formatseq(const Structure& s) {
-  std::string out(s.seq.begin(), s.seq.end());
+  std::string out(s.seq.begin(), s.seq.begin() + std::max(s.len, s.chains[s.nchain]) + 1);
   for (int k = 1; k <= s.nchain; ++k)
     for (int i = s.chains[k - 1] + 1; i <= s.chains[k]; ++i)
       out[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[i])));
@@ -119,7 +119,6 @@ BestRound search_rounds(Structure& s1, Structure& s2, const Settings& set, const
   const int l2 = s2.len;
   SearchWorkspace ws(l1, l2);
   Context ctx{s1, s2, par, ws.scoring};
-  Structure scratch;
   FlagMatrix aligned(l1, l2, -1);
   std::vector<int> invmap(std::max(l1, l2) + 1, -1), byres1(std::max(l1, l2) + 1, -1);
   PairList cur;
@@ -130,8 +129,8 @@ BestRound search_rounds(Structure& s1, Structure& s2, const Settings& set, const
     if ((best.scoremin > 0.99 && r > 1) || (best.scoremin > 0.9 && r > 2) ||
         (r > 2 && set.speedmode == 2))
       break;
-    if (r == 2 || r == 4) swap_chains(s2, scratch);
-    if (r == 3) swap_chains(s1, scratch);
+    if (r == 2 || r == 4) swap_chains(s2);
+    if (r == 3) swap_chains(s1);
     std::fill(invmap.begin(), invmap.end(), -1);
     const SearchResult sr = super_align(ctx, ws, invmap.data(), set.scoretype, set.seqmode, set.speedmode);
 

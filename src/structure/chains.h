@@ -7,8 +7,8 @@
 namespace tarvix {
 
 // Residues of chain 2 first, then chain 1. Structures without exactly two
-// chains are left unchanged. `scratch` is working storage of the caller.
-void swap_chains(Structure& s, Structure& scratch);
+// chains are left unchanged.
+void swap_chains(Structure& s);
 
 // Interface sides: 1 for residues of the first chain, 2 for every later one.
 void mark_sides(Structure& s);

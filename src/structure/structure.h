@@ -26,9 +26,9 @@ struct Structure {
   std::array<char, kMaxChains + 1> chainid{};    // chainid[k], k = 1..nchain ("_" for blank); working copy
   std::array<char, kMaxChains + 1> chainid_read{};  // identifiers as read (the report prints these)
   ZeroVector<Coord> ca;                         // CA coordinates
-  std::vector<char> seq;                         // one-letter codes ("X" outside the table)
-  std::vector<std::array<char, 3>> resname;      // columns 18-20
-  std::vector<std::array<char, 5>> resnum;       // columns 23-27
+  ZeroVector<char> seq;                         // one-letter codes ("X" outside the table)
+  ZeroVector<std::array<char, 3>> resname;      // columns 18-20
+  ZeroVector<std::array<char, 5>> resnum;       // columns 23-27
   ZeroVector<int> sec;                          // secondary-structure class
   ZeroVector<int> id2chain;                     // interface side: 1 first chain, 2 the rest
   ZeroVector<int> contnum;                      // number of contacts
