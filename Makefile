@@ -11,7 +11,10 @@ all:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: all
+# The demo needs the program only.
+demo:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS) --target Tarvix
 	cd examples && ../$(BUILD)/Tarvix 1A2K_AB.pdb 1AZS_AB.pdb 1A2K_AB.contacts 1AZS_AB.contacts
 
 test: test-release test-sanitize
@@ -24,10 +27,18 @@ test-sanitize:
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Sizes of the scaling table (self-comparisons of interfaces built from whole
+# complexes); add 5000 for the largest (several minutes).
+SIZES ?= 50 100 200 300 600 1200 2250
+
 bench:
-	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTARVIX_BENCH=ON
-	cmake --build build-bench -j $(JOBS)
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTARVIX_BENCH=ON -DTARVIX_TESTS=OFF
+	cmake --build build-bench -j $(JOBS) --target all make_interface
+	build-bench/bench_dp
+	build-bench/bench_scoring
+	build-bench/bench_search
 	bench/whole_run.sh build-bench/Tarvix 5
+	bench/scaling.py build-bench/Tarvix build-bench/make_interface $(SIZES)
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) build-bench

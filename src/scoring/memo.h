@@ -1,3 +1,99 @@
+// What the scoring routines remember within one search: results keyed by a
+// sequence of integers (pair positions, residue numbers, an alignment map).
+// Each memory serves only where the result provably depends on nothing but
+// its key, so that a hit gives exactly what the computation would.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace tarvix {
+
+// A hash table from integer sequences to values of type V. Storage grows on
+// demand and is reused after clear(); past a fixed total of stored integers
+// nothing more is remembered (the callers then simply compute).
+template <class V>
+class SequenceMap {
+ public:
+  explicit SequenceMap(std::size_t slots = 1024, std::size_t stored = 1 << 15) {
+    rehash(std::max<std::size_t>(slots, 16));
+    entry_.reserve(slot_.size() / 2);
+    store_.reserve(stored);
+  }
+  // Forgets everything; only the slots in use are reset.
+  void clear() {
+    for (const Entry& x : entry_) slot_[x.slot] = kEmpty;
+    entry_.clear();
+    store_.clear();
+  }
+  // The index of the entry for key[0..len) under tag, or -1.
+  int find(const int* key, int len, int tag) const {
+    return locate(hash(key, len, tag), key, len, tag).second;
+  }
+  // Stores value for a key not stored yet; returns its index, or -1 when full.
+  int insert(const int* key, int len, int tag, const V& value) {
+    if (store_.size() + static_cast<std::size_t>(len) > kMaxStored) return -1;
+    if ((entry_.size() + 1) * 2 > slot_.size()) rehash(slot_.size() * 2);
+    const std::uint64_t h = hash(key, len, tag);
+    const std::size_t s = locate(h, key, len, tag).first;
+    slot_[s] = static_cast<int>(entry_.size());
+    entry_.push_back({h, static_cast<int>(store_.size()), len, tag, s, value});
+    store_.insert(store_.end(), key, key + len);
+    return slot_[s];
+  }
+  V& at(int e) { return entry_[e].value; }
+
+ private:
+  struct Entry {
+    std::uint64_t hash;
+    int off, len, tag;
+    std::size_t slot;
+    V value;
+  };
+  static constexpr int kEmpty = -1;
+  static constexpr std::size_t kMaxStored = std::size_t{1} << 22;  // integers kept in all
+
+  static std::uint64_t hash(const int* key, int len, int tag) {
+    std::uint64_t h = 0x9e3779b97f4a7c15ull ^ static_cast<std::uint64_t>(len) ^
+                      (static_cast<std::uint64_t>(static_cast<std::uint32_t>(tag)) << 32);
+    for (int m = 0; m < len; ++m) {
+      h ^= static_cast<std::uint32_t>(key[m]);
+      h *= 0xff51afd7ed558ccdull;
+      h ^= h >> 29;
+    }
+    return h;
+  }
+  // The slot holding the key, or the empty slot where it would go, and the
+  // entry index (or -1).
+  std::pair<std::size_t, int> locate(std::uint64_t h, const int* key, int len, int tag) const {
+    const std::size_t mask = slot_.size() - 1;
+    for (std::size_t s = h & mask;; s = (s + 1) & mask) {
+      const int e = slot_[s];
+      if (e == kEmpty) return {s, -1};
+      const Entry& x = entry_[e];
+      if (x.hash == h && x.len == len && x.tag == tag &&
+          std::equal(key, key + len, store_.begin() + x.off))
+        return {s, e};
+    }
+  }
+  void rehash(std::size_t size) {
+    slot_.assign(size, kEmpty);
+    for (int e = 0; e < static_cast<int>(entry_.size()); ++e) {
+      std::size_t s = entry_[e].hash & (size - 1);
+      while (slot_[s] != kEmpty) s = (s + 1) & (size - 1);
+      slot_[s] = e;
+      entry_[e].slot = s;
+    }
+  }
+
+  std::vector<int> slot_;  // entry index per slot; size a power of two
+  std::vector<Entry> entry_;
+  std::vector<int> store_;  // the keys, back to back
+};
+
 // The fragments that the extension steps of one superposition search have
 // already scored.
 //
@@ -10,20 +106,14 @@
 // holds when the earlier visit could go on at least as far, that is when it
 // happened at the same or an earlier iteration of its extension, or when its
 // extension ended on a fixed point.
-#pragma once
-
-#include <cstdint>
-#include <vector>
-
-namespace tarvix {
-
 class FragmentMemo {
  public:
-  // Room for the fragments of a usual search; larger ones grow the storage
-  // once, and later searches reuse it.
-  FragmentMemo();
+  FragmentMemo() { extension_.reserve(32); }
   // Forgets every fragment (start of a search).
-  void clear();
+  void clear() {
+    seen_.clear();
+    extension_.clear();
+  }
   // True when the extension at iteration `it` from fragment f[0..len) replays
   // an earlier one. Otherwise remembers the fragment as visited at `it` on
   // the current extension and returns false.
@@ -33,21 +123,12 @@ class FragmentMemo {
   void end_extension(bool fixed_point);
 
  private:
-  struct Entry {
-    std::uint64_t hash;
-    int off, len, it;
+  struct Visit {
+    int it;
     bool fixed;
   };
-  static constexpr int kEmpty = -1;
-  static constexpr std::size_t kMaxStored = std::size_t{1} << 22;  // fragment entries kept
-
-  int find(std::uint64_t hash, const int* f, int len) const;
-  void grow();
-
-  std::vector<int> slot_;         // open-addressing table of entry indices
-  std::vector<Entry> entry_;
-  std::vector<int> store_;        // the fragments, back to back
-  std::vector<int> extension_;    // entries visited by the current extension
+  SequenceMap<Visit> seen_;
+  std::vector<int> extension_;  // entries visited by the current extension
 };
 
 // Results of the interface score within one alignment search, by alignment.
@@ -59,36 +140,27 @@ class FragmentMemo {
 // different starts converge to the same alignments). A repeated alignment
 // then costs the matrix fill only. The owner of the search turns the memory
 // on for its duration; outside it every call is computed.
-class ScoreMemo {
+struct ScoreResult {
+  double score;
+  int order1used;
+  double u[3][3];  // the superposition behind the score matrix
+  double t[3];
+};
+
+class SearchMemo {
  public:
-  struct Result {
-    double score;
-    int order1used;
-    double u[3][3];
-    double t[3];
-  };
-  // Starts remembering, with nothing remembered.
-  void enable();
-  void disable();
+  // Starts remembering, with nothing remembered (the structures may have
+  // changed their chain order since the last time).
+  void enable() {
+    enabled_ = true;
+    scores.clear();
+  }
+  void disable() { enabled_ = false; }
   bool enabled() const { return enabled_; }
-  // The result remembered for map[1..len] under the option word `key`, or null.
-  const Result* find(const int* map, int len, int key) const;
-  void insert(const int* map, int len, int key, const Result& r);
+  SequenceMap<ScoreResult> scores{256, 1 << 14};  // by alignment map, options as tag
 
  private:
-  struct Entry {
-    std::uint64_t hash;
-    int off, len, key;
-    Result r;
-  };
-  static constexpr std::size_t kMaxStored = std::size_t{1} << 22;  // map entries kept
-  int find(std::uint64_t hash, const int* map, int len, int key) const;
-  void grow();
-
   bool enabled_ = false;
-  std::vector<int> slot_;
-  std::vector<Entry> entry_;
-  std::vector<int> store_;
 };
 
 }  // namespace tarvix

@@ -71,12 +71,15 @@ void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat
 
   // An alignment scored before in this search: its superposition gives the matrix.
   const int key = scoretype * 16 + (tryorder1 == 1 ? 2 : 0) + mode;
-  if (ws.scores.enabled()) {
-    if (const ScoreMemo::Result* r = ws.scores.find(invmap + 1, l2, key)) {
-      score = r->score;
-      order1used = r->order1used;
-      std::copy(&r->u[0][0], &r->u[0][0] + 9, &ws.su[0][0]);
-      std::copy(r->t, r->t + 3, ws.st);
+  SearchMemo& memo = ws.search_memo;
+  if (memo.enabled()) {
+    const int e = memo.scores.find(invmap + 1, l2, key);
+    if (e >= 0) {
+      const ScoreResult& r = memo.scores.at(e);
+      score = r.score;
+      order1used = r.order1used;
+      std::copy(&r.u[0][0], &r.u[0][0] + 9, &ws.su[0][0]);
+      std::copy(r.t, r.t + 3, ws.st);
       fill_pair_matrix(ws, s1, s2, l1, l2, ws.su, ws.st, par.d0[0] * par.d0[0], par.contcf[1],
                        scoretype == 1, smat);
       return;
@@ -127,11 +130,11 @@ void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat
   double resid;
   int status;
   u3b(unit_weights(), ws.p1a.data(), ws.m1a.data(), n, 1, resid, ws.su, ws.st, status);
-  if (ws.scores.enabled()) {
-    ScoreMemo::Result r{score, order1used, {}, {}};
+  if (memo.enabled()) {
+    ScoreResult r{score, order1used, {}, {}};
     std::copy(&ws.su[0][0], &ws.su[0][0] + 9, &r.u[0][0]);
     std::copy(ws.st, ws.st + 3, r.t);
-    ws.scores.insert(invmap + 1, l2, key, r);
+    memo.scores.insert(invmap + 1, l2, key, r);
   }
   fill_pair_matrix(ws, s1, s2, l1, l2, ws.su, ws.st, d0 * d0, par.contcf[1], scoretype == 1, smat);
 }

@@ -109,7 +109,7 @@ struct ScoringWorkspace {
   ZeroVector<std::uint8_t> hit;
   ZeroVector<int> runstart;
   MatchSets match;
-  ScoreMemo scores;  // get_score's results within one alignment search
+  SearchMemo search_memo;  // results within one alignment search (chain order)
   // superposition behind the latest score matrix of get_score
   double su[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
   double st[3] = {0.0, 0.0, 0.0};

@@ -329,11 +329,11 @@ SearchResult super_align(Context& ctx, SearchWorkspace& ws, int* invmap, int sco
   const bool nonseq = seqmode == 0;
   // The structures keep their chain order for the whole search: scores of
   // alignments met again can be reused until it ends.
-  struct ScoreMemoScope {
-    ScoreMemo& m;
-    explicit ScoreMemoScope(ScoreMemo& memo) : m(memo) { m.enable(); }
-    ~ScoreMemoScope() { m.disable(); }
-  } memo_scope(ctx.ws.scores);
+  struct MemoScope {
+    SearchMemo& m;
+    explicit MemoScope(SearchMemo& memo) : m(memo) { m.enable(); }
+    ~MemoScope() { m.disable(); }
+  } memo_scope(ctx.ws.search_memo);
   SearchResult r;
   double& tm = r.tm;
   double remembered = tm;
