@@ -119,7 +119,8 @@ BestRound search_rounds(Structure& s1, Structure& s2, const Settings& set, const
   const int l2 = s2.len;
   SearchWorkspace ws(l1, l2);
   Context ctx{s1, s2, par, ws.scoring};
-  FlagMatrix aligned(l1, l2, -1);
+  FlagMatrix aligned;  // the table of aligned pairs (-v 2) only
+  if (set.verbose == 2) aligned.resize(l1, l2, -1);
   std::vector<int> invmap(std::max(l1, l2) + 1, -1), byres1(std::max(l1, l2) + 1, -1);
   PairList cur;
   BestRound best;

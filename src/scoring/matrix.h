@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace tarvix {
@@ -44,7 +45,7 @@ class Grid {
 };
 
 using ScoreMatrix = Grid<double>;
-using FlagMatrix = Grid<int>;  // matched-pair matrix: 1 matched, -1 not
+using FlagMatrix = Grid<std::int8_t>;  // matched-pair matrix: 1 matched, -1 not
 
 inline constexpr double kOtherSide = -100000.0;  // score of a pair across interface sides
 
