@@ -74,11 +74,13 @@ class PartnerMarks {
 };
 
 // For one superposition search: per pair k, its residues' contact counts
-// and the pairs (off[k]..off[k+1]) through which a contact of pair k can be
-// conserved; ready only when no residue occurs in two pairs.
+// and the pairs (pair[off[k]..off[k+1])) through which a contact of pair k
+// can be conserved; ready only when no residue occurs in two pairs.
 struct ConservedCandidates {
   bool ready = false;
   std::vector<int> na, nb, off, pair;
+  std::vector<int> active;  // the pairs with candidates, in order
+  int nactive = 0;
 };
 
 // ---- working storage of one comparison -------------------------------------

@@ -192,17 +192,18 @@ void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, doubl
   if (scoretype == 1 && ws.conserved.ready) {
     // The candidates of every pair are known (see ConservedCandidates): a
     // partner counts when its pair is matched.
+    // A pair without candidates has factor 0 and adds exactly 0 to a sum of
+    // terms that are never negative: only the pairs with candidates are
+    // visited, in order.
     const ConservedCandidates& cc = ws.conserved;
-    for (int k = 0; k < n; ++k) {
+    for (int a = 0; a < cc.nactive; ++a) {
+      const int k = cc.active[a];
       if (odd && dist[k] > d8) continue;
-      double fcol = 0.0;
+      if (alnpos1[alnres1[k]] != k) continue;  // the pair itself is not matched
       int nmatch = 0;
-      const int na = cc.na[k], nb = cc.nb[k];
-      if (alnpos1[alnres1[k]] == k && na > 0 && nb > 0) {
-        for (int c = cc.off[k]; c < cc.off[k + 1]; ++c) nmatch += alnpos1[alnres1[cc.pair[c]]] >= 0;
-        fcol = 0.5 * (static_cast<double>(nmatch) / static_cast<double>(nb) +
-                      static_cast<double>(nmatch) / static_cast<double>(na));
-      }
+      for (int c = cc.off[k]; c < cc.off[k + 1]; ++c) nmatch += alnpos1[alnres1[cc.pair[c]]] >= 0;
+      const double fcol = 0.5 * (static_cast<double>(nmatch) / static_cast<double>(cc.nb[k]) +
+                                 static_cast<double>(nmatch) / static_cast<double>(cc.na[k]));
       const double tk = dist[k] / d0;
       sum += fcol / (tk * tk + 1);
       count += nmatch;
@@ -322,6 +323,9 @@ void find_conserved_candidates(Context& ctx, int n, const int* alnres1, const in
       }
     }
     cc.off[n] = c;
+    cc.nactive = 0;
+    for (int q = 0; q < n; ++q)
+      if (cc.off[q] < cc.off[q + 1]) cc.active[cc.nactive++] = q;
     cc.ready = true;
   }
   for (int q = 0; q < k; ++q) {

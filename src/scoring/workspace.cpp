@@ -43,6 +43,7 @@ ScoringWorkspace::ScoringWorkspace(int l1_, int l2_)
   conserved.na.resize(npair);
   conserved.nb.resize(npair);
   conserved.off.resize(npair + 1);
+  conserved.active.resize(npair);
   conserved.pair.reserve(npair * 4);
 
   pos1.assign(nres, -1);
