@@ -152,8 +152,11 @@ __attribute__((target("avx2"))) void relax_and_find_avx2(
 
 using RelaxAndFind = void (*)(int, const double*, double, double, const double*, double*, int*,
                               const std::uint64_t*, int, double, double, double&, int&);
-const RelaxAndFind relax_and_find =
-    __builtin_cpu_supports("avx2") ? relax_and_find_avx2 : relax_and_find_sse2;
+RelaxAndFind pick_relax_and_find() {
+  __builtin_cpu_init();  // this runs among the static initialisers
+  return __builtin_cpu_supports("avx2") ? relax_and_find_avx2 : relax_and_find_sse2;
+}
+RelaxAndFind relax_and_find = pick_relax_and_find();
 
 #else
 
@@ -162,6 +165,16 @@ constexpr auto relax_and_find = relax_and_find_plain;
 #endif
 
 }  // namespace
+
+namespace detail {
+void lsap_use_sse2(bool on) {
+#if defined(__x86_64__)
+  relax_and_find = on ? relax_and_find_sse2 : pick_relax_and_find();
+#else
+  (void)on;
+#endif
+}
+}  // namespace detail
 
 void LsapWorkspace::reserve(int n) {
   if (n <= 0) n = 0;

@@ -64,4 +64,11 @@ void extract_score(int n, const ScoreMatrix& src, int l1, int l2, int i1, int j1
 // leave -1. Requires a + b = t.
 void comb_invmap(int* out, const int* m1, const int* m2, int r0, int a, int b, int t);
 
+namespace detail {
+// The shortest-path step takes AVX2 where the processor has it; this makes
+// it take the SSE2 code (or, with false, the best again), so that the tests
+// check both on any machine.
+void lsap_use_sse2(bool on);
+}  // namespace detail
+
 }  // namespace tarvix

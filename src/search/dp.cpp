@@ -177,9 +177,10 @@ __attribute__((target("avx2"))) void column_gapless_avx2(
 using GaplessColumn = void (*)(const double*, const double*, double*, std::uint8_t*, int, double*,
                                double*);
 GaplessColumn pick_gapless_column() {
+  __builtin_cpu_init();  // this runs among the static initialisers
   return __builtin_cpu_supports("avx2") ? column_gapless_avx2 : column_gapless_sse2;
 }
-const GaplessColumn column_gapless = pick_gapless_column();
+GaplessColumn column_gapless = pick_gapless_column();
 
 #else
 
@@ -247,6 +248,20 @@ void run_dp(Columns&& column, double gap, int l1, int l2, int* invmap, DpTables&
     }
   }
 }
+
+}  // namespace
+
+namespace detail {
+void dp_use_sse2(bool on) {
+#if defined(__x86_64__)
+  column_gapless = on ? column_gapless_sse2 : pick_gapless_column();
+#else
+  (void)on;
+#endif
+}
+}  // namespace detail
+
+namespace {
 
 bool fits(int n, int l1, int l2, const DpTables& t) {
   return l1 >= 0 && l2 >= 0 && l1 <= n && l2 <= n && l1 <= t.capacity() && l2 <= t.capacity();

@@ -48,4 +48,11 @@ class ScoreColumns {
 // dp on the columns of `columns`; n bounds l1 and l2 as above.
 void dp(int n, ScoreColumns& columns, double gap, int l1, int l2, int* invmap, DpTables& t);
 
+namespace detail {
+// The zero-penalty column takes AVX2 where the processor has it; this makes
+// it take the SSE2 code (or, with false, the best again), so that the tests
+// check both on any machine.
+void dp_use_sse2(bool on);
+}  // namespace detail
+
 }  // namespace tarvix

@@ -140,25 +140,30 @@ TEST(Lsapr, OptimalAgainstAllPermutations) {
 // Sizes around the vector widths, many exact ties, near-ties inside the
 // tolerance, and one workspace reused across sizes.
 TEST(Lsapr, MakesTheReferenceChoicesOnTiesAndNearTies) {
-  std::mt19937 rng(99);
-  LsapWorkspace ws;
-  for (int trial = 0; trial < 400; ++trial) {
-    const int n = 1 + static_cast<int>(rng() % 23);
-    Grid<double> cost(n, n);
-    const int kind = trial % 3;
-    for (int j = 1; j <= n; ++j)
-      for (int i = 1; i <= n; ++i) {
-        double c = kind == 0 ? draw(rng, false) : static_cast<double>(rng() % 4) * 0.25;
-        if (kind == 2 && rng() % 3 == 0) c += (static_cast<int>(rng() % 3) - 1) * 3e-11;
-        cost(i, j) = 2.0 - c;
-      }
-    std::vector<int> got(n + 1, 0);
-    double z = 0.0;
-    ws.reserve(n);
-    lsapr(n, cost, z, got.data(), kLsapSup, kLsapEps, ws);
-    got[0] = 0;
-    ASSERT_EQ(got, reference_lsapr(cost, n, kLsapSup, kLsapEps)) << "trial " << trial << " n " << n;
+  for (bool sse2 : {false, true}) {
+    detail::lsap_use_sse2(sse2);
+    std::mt19937 rng(99);
+    LsapWorkspace ws;
+    for (int trial = 0; trial < 400; ++trial) {
+      const int n = 1 + static_cast<int>(rng() % 23);
+      Grid<double> cost(n, n);
+      const int kind = trial % 3;
+      for (int j = 1; j <= n; ++j)
+        for (int i = 1; i <= n; ++i) {
+          double c = kind == 0 ? draw(rng, false) : static_cast<double>(rng() % 4) * 0.25;
+          if (kind == 2 && rng() % 3 == 0) c += (static_cast<int>(rng() % 3) - 1) * 3e-11;
+          cost(i, j) = 2.0 - c;
+        }
+      std::vector<int> got(n + 1, 0);
+      double z = 0.0;
+      ws.reserve(n);
+      lsapr(n, cost, z, got.data(), kLsapSup, kLsapEps, ws);
+      got[0] = 0;
+      ASSERT_EQ(got, reference_lsapr(cost, n, kLsapSup, kLsapEps))
+          << "trial " << trial << " n " << n << " sse2 " << sse2;
+    }
   }
+  detail::lsap_use_sse2(false);
 }
 
 TEST(Solvlsap, RectangularBlocksPairTheSmallerSideCompletely) {

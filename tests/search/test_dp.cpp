@@ -114,28 +114,32 @@ TEST(Dp, DegenerateAndInvalidSizes) {
 // the penalties of the callers (a zero penalty takes a path of its own), and
 // one set of tables reused across calls of varying size.
 TEST(Dp, MatchesTheCellByCellRecurrenceAndReusesTables) {
-  std::mt19937 rng(20240601);
-  const int cap = 40;
-  DpTables shared(cap);
-  std::vector<int> invmap(cap + 1);
-  for (int trial = 0; trial < 300; ++trial) {
-    const int l1 = 1 + static_cast<int>(rng() % cap);
-    const int l2 = 1 + static_cast<int>(rng() % cap);
-    const int n = std::max(l1, l2);
-    ScoreMatrix s(n, n, -100000.0);
-    for (int j = 1; j <= l2; ++j)
-      for (int i = 1; i <= l1; ++i) {
-        s(i, j) = static_cast<double>(static_cast<int>(rng() % 9) - 4) * 0.25;
-        if (rng() % 97 == 0) s(i, j) = std::numeric_limits<double>::quiet_NaN();
-      }
-    const double gaps[4] = {0.0, -0.6, -1.0, -0.0};
-    const double gap = gaps[trial % 4];
-    dp(n, s, gap, l1, l2, invmap.data(), shared);
-    std::vector<int> got(invmap.begin(), invmap.begin() + l2 + 1);
-    got[0] = 12345;
-    ASSERT_EQ(got, reference(s, gap, l1, l2)) << "trial " << trial;
-    ASSERT_EQ(got, align(s, gap, l1, l2)) << "trial " << trial;
+  for (bool sse2 : {false, true}) {
+    detail::dp_use_sse2(sse2);
+    std::mt19937 rng(20240601);
+    const int cap = 40;
+    DpTables shared(cap);
+    std::vector<int> invmap(cap + 1);
+    for (int trial = 0; trial < 300; ++trial) {
+      const int l1 = 1 + static_cast<int>(rng() % cap);
+      const int l2 = 1 + static_cast<int>(rng() % cap);
+      const int n = std::max(l1, l2);
+      ScoreMatrix s(n, n, -100000.0);
+      for (int j = 1; j <= l2; ++j)
+        for (int i = 1; i <= l1; ++i) {
+          s(i, j) = static_cast<double>(static_cast<int>(rng() % 9) - 4) * 0.25;
+          if (rng() % 97 == 0) s(i, j) = std::numeric_limits<double>::quiet_NaN();
+        }
+      const double gaps[4] = {0.0, -0.6, -1.0, -0.0};
+      const double gap = gaps[trial % 4];
+      dp(n, s, gap, l1, l2, invmap.data(), shared);
+      std::vector<int> got(invmap.begin(), invmap.begin() + l2 + 1);
+      got[0] = 12345;
+      ASSERT_EQ(got, reference(s, gap, l1, l2)) << "trial " << trial << " sse2 " << sse2;
+      ASSERT_EQ(got, align(s, gap, l1, l2)) << "trial " << trial;
+    }
   }
+  detail::dp_use_sse2(false);
 }
 
 }  // namespace
