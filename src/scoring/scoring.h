@@ -92,7 +92,7 @@ struct ScoringWorkspace {
   // superposition search
   ZeroVector<Coord> fixed2, unmoved1, frag1, frag2;
   ZeroVector<double> ux, uy, uz, fx, fy, fz;  // the pairs' points, coordinate by coordinate
-  ZeroVector<int> seedstart, frag, bestfrag, closepairs;
+  ZeroVector<int> seedstart, frag, closepairs;
   std::vector<int> alnpos1, alnpos2;
   ZeroVector<double> pairdist;
   FragmentMemo memo;

@@ -368,22 +368,25 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
 
   double best = -1.0;
   int bestcount = 0;
-  int bestlen = 0;
   rmsd = 0.0;
 
   int* frag = ws.frag.data();
-  int* bestfrag = ws.bestfrag.data();
   int* close = ws.closepairs.data();
   int* starts = ws.seedstart.data();
   double u[3][3], t[3];
   // A trial replaces the best only when it scores strictly higher, so the
   // earlier candidate wins ties.
-  auto consider = [&](double sc, int ncont, int fraglen) {
+  // The best trial's superposition is kept rather than its fragment fitted
+  // again at the end: the same fit gives the same motion. (No trial at all
+  // would leave the fit of no points: the identity.)
+  double bestu[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
+  double bestt[3] = {0.0, 0.0, 0.0};
+  auto consider = [&](double sc, int ncont) {
     if (!(sc > best)) return;
     best = sc;
     bestcount = ncont;
-    bestlen = fraglen;
-    for (int m = 0; m < fraglen; ++m) bestfrag[m] = frag[m];
+    std::copy(&u[0][0], &u[0][0] + 9, &bestu[0][0]);
+    std::copy(t, t + 3, bestt);
   };
 
   // 6. seeds, longest first, each followed by its extension
@@ -401,7 +404,7 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
       int nclose, ncont;
       cal_tmscore(ctx, dseed, d0w, n, restricted, sc, close, nclose, scoretype, ncont, alnres1,
                   alnres2);
-      consider(sc, ncont, fraglen);
+      consider(sc, ncont);
 
       bool fixed_point = false;
       for (int it = 1; it <= 20; ++it) {
@@ -412,7 +415,7 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
         move_pairs(ws, n, u, t);
         cal_tmscore(ctx, dext, d0w, n, restricted, sc, close, nclose, scoretype, ncont, alnres1,
                     alnres2);
-        consider(sc, ncont, fraglen);
+        consider(sc, ncont);
         if (nclose == fraglen && std::equal(close, close + nclose, frag)) {
           fixed_point = true;
           break;
@@ -423,8 +426,7 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
   }
 
   // 7. the best superposition, applied to the caller's points
-  fit_fragment(ws, bestfrag, bestlen, u, t);
-  move_all(ws, n, u, t, x1);
+  move_all(ws, n, bestu, bestt, x1);
   score = best;
   ncontact = bestcount;
 }

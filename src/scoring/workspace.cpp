@@ -23,7 +23,6 @@ ScoringWorkspace::ScoringWorkspace(int l1_, int l2_)
   frag2.resize(npair);
   seedstart.resize(npair + 2);
   frag.resize(npair);
-  bestfrag.resize(npair);
   closepairs.resize(npair);
   alnpos1.assign(nres, -1);
   alnpos2.assign(nres, -2);
