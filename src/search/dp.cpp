@@ -57,9 +57,10 @@ void column_general(const double* s, const double* vprev, const std::uint8_t* fp
 // value(i, j-1) itself, the carried gap move is the cell's own value, and
 // value(i, j) = max(value(i-1, j), V, D), where a NaN D loses. That is a
 // running maximum over the rows of per-row candidates that do not depend on
-// each other. Three passes: the candidates (no chain), the running maximum
-// (the only chain, taken four rows at a time so that it is one comparison per
-// four rows), and the flags from the finished column (no chain).
+// each other. Three passes: the candidates (no chain; the vector versions
+// also take the maximum within each group of rows), the running maximum (the
+// only chain: one comparison per group of rows), and the flags from the
+// finished column (no chain).
 //
 // The passes without a chain are written for the vector units, with SSE2
 // (every x86-64 processor) or AVX2 where the processor has it; elsewhere as
@@ -125,17 +126,25 @@ constexpr FlagBytes kFlagBytes;
 void column_gapless_sse2(const double* __restrict s, const double* __restrict vprev,
                          double* __restrict vcur, std::uint8_t* __restrict fcur, int l1,
                          double* __restrict dv, double* __restrict mv) {
+  // As column_gapless_avx2, in groups of two rows.
   int i = 1;
   for (; i + 1 <= l1; i += 2) {
     const __m128d d = _mm_add_pd(_mm_loadu_pd(vprev + i - 1), _mm_loadu_pd(s + i - 1));
     _mm_storeu_pd(dv + i, d);
-    _mm_storeu_pd(mv + i, _mm_max_pd(d, _mm_loadu_pd(vprev + i)));
+    const __m128d m = _mm_max_pd(d, _mm_loadu_pd(vprev + i));
+    _mm_storeu_pd(mv + i, _mm_max_pd(m, _mm_unpacklo_pd(m, m)));
   }
+  const int grouped = i;
   for (; i <= l1; ++i) {
     dv[i] = vprev[i - 1] + s[i - 1];
     mv[i] = std::max(vprev[i], dv[i]);
   }
-  running_max(mv, vcur, l1);
+  double h = vcur[0];
+  for (i = 1; i < grouped; i += 2) {
+    _mm_storeu_pd(vcur + i, _mm_max_pd(_mm_loadu_pd(mv + i), _mm_set1_pd(h)));
+    h = larger(h, mv[i + 1]);
+  }
+  for (; i <= l1; ++i) h = vcur[i] = larger(h, mv[i]);
   int k = 1;
   for (; k + 1 <= l1; k += 2) {
     const __m128d hp = _mm_loadu_pd(vcur + k - 1);
@@ -151,17 +160,30 @@ void column_gapless_sse2(const double* __restrict s, const double* __restrict vp
 __attribute__((target("avx2"))) void column_gapless_avx2(
     const double* __restrict s, const double* __restrict vprev, double* __restrict vcur,
     std::uint8_t* __restrict fcur, int l1, double* __restrict dv, double* __restrict mv) {
+  // Pass 1, per group of four rows: D, and in mv the maximum of max(V, D)
+  // over the rows of the group up to each row (a prefix maximum in the
+  // lanes). Maxima of numbers are exact in any grouping.
   int i = 1;
   for (; i + 3 <= l1; i += 4) {
     const __m256d d = _mm256_add_pd(_mm256_loadu_pd(vprev + i - 1), _mm256_loadu_pd(s + i - 1));
     _mm256_storeu_pd(dv + i, d);
-    _mm256_storeu_pd(mv + i, _mm256_max_pd(d, _mm256_loadu_pd(vprev + i)));
+    __m256d m = _mm256_max_pd(d, _mm256_loadu_pd(vprev + i));  // V when D is NaN
+    m = _mm256_max_pd(m, _mm256_blend_pd(_mm256_permute4x64_pd(m, 0x90), m, 0x1));
+    m = _mm256_max_pd(m, _mm256_blend_pd(_mm256_permute4x64_pd(m, 0x40), m, 0x3));
+    _mm256_storeu_pd(mv + i, m);
   }
+  const int grouped = i;
   for (; i <= l1; ++i) {
     dv[i] = vprev[i - 1] + s[i - 1];
     mv[i] = std::max(vprev[i], dv[i]);
   }
-  running_max(mv, vcur, l1);
+  // Pass 2: the carried maximum, one comparison per group on the chain.
+  double h = vcur[0];
+  for (i = 1; i < grouped; i += 4) {
+    _mm256_storeu_pd(vcur + i, _mm256_max_pd(_mm256_loadu_pd(mv + i), _mm256_set1_pd(h)));
+    h = larger(h, mv[i + 3]);
+  }
+  for (; i <= l1; ++i) h = vcur[i] = larger(h, mv[i]);
   int k = 1;
   for (; k + 3 <= l1; k += 4) {
     const __m256d hp = _mm256_loadu_pd(vcur + k - 1);
