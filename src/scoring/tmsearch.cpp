@@ -182,10 +182,17 @@ void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, doubl
       alnpos2[alnres2[k]] = k;
     }
   }
-  const double cut = close_cutoff(dist, n, d);
+  // The cutoff is widened only when fewer than three pairs lie below d:
+  // collect under d first, and only then look for the third smallest.
   nclose = 0;
   for (int k = 0; k < n; ++k)
-    if (dist[k] < cut) closepairs[nclose++] = k;
+    if (dist[k] < d) closepairs[nclose++] = k;
+  if (n >= 3 && nclose < 3) {
+    const double cut = close_cutoff(dist, n, d);
+    nclose = 0;
+    for (int k = 0; k < n; ++k)
+      if (dist[k] < cut) closepairs[nclose++] = k;
+  }
 
   double sum = 0.0;
   int count = 0;
