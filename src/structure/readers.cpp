@@ -33,11 +33,13 @@ constexpr ResidueCode kCodes[] = {
 
 // Reads the next line, without its line end, as a record of `width` columns
 // (blank-padded, longer lines cut). Returns false at end of file.
-bool next_record(std::istream& in, std::string& line, int width, bool& cut) {
+bool next_record(std::istream& in, std::string& line, int width, bool& cut, bool pad = true) {
   if (!std::getline(in, line)) return false;
   if (!line.empty() && line.back() == '\r') line.pop_back();
   cut = static_cast<int>(line.size()) > width;
-  line.resize(static_cast<size_t>(width), ' ');
+  // Fixed columns read past the end of a short line as blanks; free-form
+  // lines need no padding (blanks after the last word add nothing).
+  if (pad || cut) line.resize(static_cast<size_t>(width), ' ');
   return true;
 }
 
@@ -209,7 +211,7 @@ void readcontfile(const std::string& path, Structure& s) {
   bool cut = false;
   int lineno = 0;
   std::vector<std::string_view> words;
-  while (next_record(in, line, kContactColumns, cut)) {
+  while (next_record(in, line, kContactColumns, cut, /*pad=*/false)) {
     ++lineno;
     if (line.compare(0, 5, "RES  ") != 0) continue;
     words.clear();
