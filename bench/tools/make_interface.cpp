@@ -29,8 +29,8 @@ struct Residue {
   std::array<char, 3> name;
   std::array<char, 5> num;
   int sec;
-  int side;         // 1 or 2
-  double nearest;   // distance to the nearest residue of the other side
+  int side;        // 1 or 2
+  double nearest;  // distance to the nearest residue of the other side
 };
 
 int run(int argc, char** argv) {
@@ -45,8 +45,9 @@ int run(int argc, char** argv) {
   tarvix::readpdbfile(path, *s, 0, std::cerr);
   if (s->nchain < 2 || s->chains[1] < 6 || s->len - s->chains[1] < 6 || n < 12 ||
       n > tarvix::kMaxRes) {
-    std::cerr << path << ": need two chains of 6 or more residues, and 12 <= N <= "
-              << tarvix::kMaxRes << "\n";
+    std::cerr << path
+              << ": need two chains of 6 or more residues, and 12 <= N <= " << tarvix::kMaxRes
+              << "\n";
     return 1;
   }
   tarvix::calcsec(*s, s->len);
@@ -105,8 +106,8 @@ int run(int argc, char** argv) {
   for (int k = 1; k <= n; ++k) {
     const char chain = k <= out->chains[1] ? 'A' : 'B';
     std::fprintf(pdb, "ATOM  %5d  CA  %.3s %c%.5s   %8.3f%8.3f%8.3f%6.2f%6.2f\n", k % 100000,
-                 out->resname[k].data(), chain, out->resnum[k].data(), out->ca[k][0],
-                 out->ca[k][1], out->ca[k][2], static_cast<double>(out->sec[k]), 0.0);
+                 out->resname[k].data(), chain, out->resnum[k].data(), out->ca[k][0], out->ca[k][1],
+                 out->ca[k][2], static_cast<double>(out->sec[k]), 0.0);
     if (k == out->chains[1] || k == n) std::fprintf(pdb, "TER\n");
     std::fprintf(con, "RES  %d %d", k, out->contnum[k]);
     for (int m = 1; m <= out->contnum[k]; ++m) std::fprintf(con, " %d", out->partner(k, m));

@@ -44,9 +44,10 @@ void grow_arrays(LsapWorkspace& ws, int n) {
 // at a time with the same operations; the search for the nearest row looks
 // row by row only into the groups that hold a row below the current candidate
 // (the candidate only ever falls, so a group with none cannot hold one later).
-[[maybe_unused]] void relax_and_find_plain(int n, const double* c, double base, double uj, const double* vrow,
-                          double* dminus, int* pred, const std::uint64_t* live, int j, double eps,
-                          double sup, double& dist, int& istar) {
+[[maybe_unused]] void relax_and_find_plain(int n, const double* c, double base, double uj,
+                                           const double* vrow, double* dminus, int* pred,
+                                           const std::uint64_t* live, int j, double eps, double sup,
+                                           double& dist, int& istar) {
   dist = sup;
   istar = 0;
   for (int i = 1; i <= n; ++i) {
@@ -74,8 +75,8 @@ void relax_and_find_sse2(int n, const double* c, double base, double uj, const d
   int i = 1;
   for (; i + 1 <= n; i += 2) {
     const __m128d lv = _mm_loadu_pd(reinterpret_cast<const double*>(live + i));
-    const __m128d d = _mm_sub_pd(_mm_sub_pd(_mm_add_pd(vb, _mm_loadu_pd(c + i - 1)), vu),
-                                 _mm_loadu_pd(vrow + i));
+    const __m128d d =
+        _mm_sub_pd(_mm_sub_pd(_mm_add_pd(vb, _mm_loadu_pd(c + i - 1)), vu), _mm_loadu_pd(vrow + i));
     const __m128d old = _mm_loadu_pd(dminus + i);
     const __m128d closer = _mm_and_pd(_mm_cmplt_pd(_mm_add_pd(d, ve), old), lv);
     const int mc = _mm_movemask_pd(closer);
@@ -115,8 +116,9 @@ __attribute__((target("avx2"))) void relax_and_find_avx2(
   int i = 1;
   for (; i + 3 <= n; i += 4) {
     const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + i));
-    const __m256d d = _mm256_sub_pd(
-        _mm256_sub_pd(_mm256_add_pd(vb, _mm256_loadu_pd(c + i - 1)), vu), _mm256_loadu_pd(vrow + i));
+    const __m256d d =
+        _mm256_sub_pd(_mm256_sub_pd(_mm256_add_pd(vb, _mm256_loadu_pd(c + i - 1)), vu),
+                      _mm256_loadu_pd(vrow + i));
     const __m256d old = _mm256_loadu_pd(dminus + i);
     const __m256d closer = _mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(d, ve), old, _CMP_LT_OQ), lv);
     const int mc = _mm256_movemask_pd(closer);

@@ -27,12 +27,12 @@ namespace {
 inline bool test_bit(const std::uint64_t* set, int r) { return (set[r >> 6] >> (r & 63)) & 1u; }
 inline void set_bit(std::uint64_t* set, int r) { set[r >> 6] |= std::uint64_t{1} << (r & 63); }
 
-// The pair terms of rows lo..hi-1 of one column, times factor. Compiled also for AVX2, taken where the processor has it:
-// the same operations on four rows at a time instead of two.
+// The pair terms of rows lo..hi-1 of one column, times factor. Compiled also for AVX2, taken where
+// the processor has it: the same operations on four rows at a time instead of two.
 __attribute__((target_clones("avx2", "default"))) void column_terms(
-    double* __restrict c, const double* __restrict mx,
-    const double* __restrict my, const double* __restrict mz, int lo, int hi, double bx, double by,
-    double bz, double scale2, double factor) {
+    double* __restrict c, const double* __restrict mx, const double* __restrict my,
+    const double* __restrict mz, int lo, int hi, double bx, double by, double bz, double scale2,
+    double factor) {
   for (int i = lo; i < hi; ++i) {
     const double dx = mx[i] - bx, dy = my[i] - by, dz = mz[i] - bz;
     const double dd = dx * dx + dy * dy + dz * dz;
@@ -207,8 +207,8 @@ void PairColumns::column(int j, double* c) {
 }
 
 void fill_pair_matrix(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
-                      int lenb, const double u[3][3], const double t[3], double scale2,
-                      double cut2, bool weighted, ScoreMatrix& smat) {
+                      int lenb, const double u[3][3], const double t[3], double scale2, double cut2,
+                      bool weighted, ScoreMatrix& smat) {
   PairColumns cols(ws, a, b, lena, lenb, u, t, scale2, cut2, weighted);
   for (int j = 1; j <= lenb; ++j) cols.column(j, &smat(1, j) - 1);
 }

@@ -146,9 +146,9 @@ void get_fcol(int k1, int k2, const int* alnpos1, const int* alnpos2, const int*
 // The same for a pair matched to itself (k1 = k2 = k), with the partners of
 // the structure-2 residue marked instead of scanned for every partner of the
 // structure-1 residue. marks must hold n + 1 stamps for b's residues.
-void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1,
-              const int* alnres2, const Structure& a, const Structure& b, PartnerMarks& marks,
-              double& fcol, int& nmatch);
+void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1, const int* alnres2,
+              const Structure& a, const Structure& b, PartnerMarks& marks, double& fcol,
+              int& nmatch);
 
 // ---- score matrix of a superposition -------------------------------------------
 // smat(i, j), i = 1..lena, j = 1..lenb: residue i of a moved by (u, t) and
@@ -157,8 +157,8 @@ void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1,
 // (fcol + 0.01), fcol being the contact-overlap factor of get_fcol_4s under
 // the matched pairs (same side, D2 <= cut2), which ws.match then holds.
 void fill_pair_matrix(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
-                      int lenb, const double u[3][3], const double t[3], double scale2,
-                      double cut2, bool weighted, ScoreMatrix& smat);
+                      int lenb, const double u[3][3], const double t[3], double scale2, double cut2,
+                      bool weighted, ScoreMatrix& smat);
 
 // The same matrix one column at a time, for a reader that needs each column
 // once (the dynamic programming of the initial alignments): the matrix then

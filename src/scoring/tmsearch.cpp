@@ -124,9 +124,9 @@ void get_fcol(int k1, int k2, const int* alnpos1, const int* alnpos2, const int*
   }
 }
 
-void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1,
-              const int* alnres2, const Structure& a, const Structure& b, PartnerMarks& marks,
-              double& fcol, int& nmatch) {
+void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1, const int* alnres2,
+              const Structure& a, const Structure& b, PartnerMarks& marks, double& fcol,
+              int& nmatch) {
   const int ra = alnres1[k];
   const int rb = alnres2[k];
   fcol = 0.0;
@@ -154,9 +154,9 @@ void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1,
 namespace {
 
 // Scores the current trial superposition from the distances of the n pairs
-// under it (ws.pairdist, see pair_distances). Pairs closer than d (widened if fewer than three are) go to
-// closepairs in increasing order. The lowest bit of restricted limits the
-// score to pairs within d8 and the contact matching to pairs within contcf[0].
+// under it (ws.pairdist, see pair_distances). Pairs closer than d (widened if fewer than three are)
+// go to closepairs in increasing order. The lowest bit of restricted limits the score to pairs
+// within d8 and the contact matching to pairs within contcf[0].
 void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, double& score,
                  int* closepairs, int& nclose, int scoretype, int& ncontact, const int* alnres1,
                  const int* alnres2) {
@@ -323,8 +323,10 @@ void find_conserved_candidates(Context& ctx, int n, const int* alnres1, const in
       for (int m = 1; m <= na; ++m) {
         const int e = pos1[pa[m]];
         if (e >= 0 && ws.marks.marked(alnres2[e])) {
-          if (c == static_cast<int>(cc.pair.size())) cc.pair.push_back(e);
-          else cc.pair[c] = e;
+          if (c == static_cast<int>(cc.pair.size()))
+            cc.pair.push_back(e);
+          else
+            cc.pair[c] = e;
           ++c;
         }
       }

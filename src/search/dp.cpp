@@ -90,9 +90,10 @@ inline std::uint8_t gapless_flags(double d, double v, double hp) {
                                    (static_cast<unsigned>(v <= hp) << 1));
 }
 
-[[maybe_unused]] void column_gapless_plain(const double* __restrict s, const double* __restrict vprev,
-                          double* __restrict vcur, std::uint8_t* __restrict fcur, int l1,
-                          double* __restrict dv, double* __restrict mv) {
+[[maybe_unused]] void column_gapless_plain(const double* __restrict s,
+                                           const double* __restrict vprev, double* __restrict vcur,
+                                           std::uint8_t* __restrict fcur, int l1,
+                                           double* __restrict dv, double* __restrict mv) {
   for (int i = 1; i <= l1; ++i) {
     const double d = vprev[i - 1] + s[i - 1];
     dv[i] = d;
@@ -115,7 +116,8 @@ struct FlagBytes {
         for (unsigned l = 0; l < 4; ++l) {
           const unsigned byte = ((t >> l) & 1u) | (((u >> l) & 1u) << 1);
           four[t][u] |= byte << (8 * l);
-          if (t < 4 && u < 4 && l < 2) two[t][u] = static_cast<std::uint16_t>(two[t][u] | (byte << (8 * l)));
+          if (t < 4 && u < 4 && l < 2)
+            two[t][u] = static_cast<std::uint16_t>(two[t][u] | (byte << (8 * l)));
         }
   }
 };

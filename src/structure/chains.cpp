@@ -14,7 +14,9 @@ void swap_chains(Structure& s) {
   const int e2 = s.chains[2];
   // Old chain 2 goes to 1..e2-e1, old chain 1 to e2-e1+1..e2: a rotation of
   // every per-residue record by e1 places, done in place.
-  auto rotate = [&](auto& v) { std::rotate(v.begin() + 1, v.begin() + 1 + e1, v.begin() + 1 + e2); };
+  auto rotate = [&](auto& v) {
+    std::rotate(v.begin() + 1, v.begin() + 1 + e1, v.begin() + 1 + e2);
+  };
   rotate(s.ca);
   rotate(s.resnum);
   rotate(s.resname);
@@ -23,7 +25,8 @@ void swap_chains(Structure& s) {
   rotate(s.contnum);
   // Contact lists are rows of kMaxCont slots: rotate the rows.
   int* rows = s.partners(1) + 1;  // row of residue 1
-  std::rotate(rows, rows + static_cast<size_t>(e1) * kMaxCont, rows + static_cast<size_t>(e2) * kMaxCont);
+  std::rotate(rows, rows + static_cast<size_t>(e1) * kMaxCont,
+              rows + static_cast<size_t>(e2) * kMaxCont);
   // Partners are renumbered like the residues.
   for (int i = 1; i <= e2; ++i) {
     int* p = s.partners(i);

@@ -26,7 +26,8 @@ struct ZeroAllocator {
   ZeroAllocator() = default;
   template <class U>
   ZeroAllocator(const ZeroAllocator<U>&) noexcept {}
-  static constexpr std::size_t kMapped = std::size_t{1} << 14;  // bytes from which blocks are mapped
+  static constexpr std::size_t kMapped = std::size_t{1}
+                                         << 14;  // bytes from which blocks are mapped
   T* allocate(std::size_t n) {
     if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
     const std::size_t bytes = n * sizeof(T);
