@@ -36,8 +36,10 @@ std::string digest(const Structure& s) {
   std::string d = std::to_string(s.chains[1]) + "," + std::to_string(s.chains[2]);
   d += std::string{s.chainid[1], s.chainid[2]};
   for (int i = 1; i <= s.len; ++i) {
-    d += " " + std::to_string(static_cast<int>(s.ca[i][0])) + s.seq[i] + s.resnum[i][4] + s.resname[i][2] +
-         std::to_string(s.sec[i]) + "/" + std::to_string(s.id2chain[i]) + ":";
+    d += ' ';
+    d += std::to_string(static_cast<int>(s.ca[i][0]));
+    d += {s.seq[i], s.resnum[i][4], s.resname[i][2]};
+    d += std::to_string(s.sec[i]) + "/" + std::to_string(s.id2chain[i]) + ":";
     for (int m = 1; m <= s.contnum[i]; ++m) d += std::to_string(s.partner(i, m));
   }
   return d;
