@@ -63,12 +63,15 @@ bool orthogonal_fallback(M3& m, int ck, int ca) {
 }  // namespace
 
 const double* unit_weights() {
-  static const std::array<double, kMaxRes> table = [] {
+  // Made by the compiler: the table is part of the program, and its pages are
+  // only read in when a caller reads them (u3b itself recognises the table
+  // and does not).
+  static constexpr std::array<double, kMaxRes> kTable = [] {
     std::array<double, kMaxRes> w{};
-    w.fill(1.0);
+    for (double& x : w) x = 1.0;
     return w;
   }();
-  return table.data();
+  return kTable.data();
 }
 
 void u3b(const double* w, const Coord* x, const Coord* y, int n, int mode, double& resid,

@@ -193,12 +193,12 @@ void readpdbfile(const std::string& path, Structure& s, int contmode, std::ostre
 
 namespace {
 
-// Empties every contact list of s (the lists of residues past s.len are never
-// read, so only those in use are cleared).
+// Empties every contact list of s (the counts and lists of residues past
+// s.len are never read, so only those in use are cleared).
 void clear_contacts(Structure& s) {
-  std::fill(s.contnum.begin(), s.contnum.end(), 0);
-  const size_t used = static_cast<size_t>(std::clamp(s.len, 0, kMaxRes) + 1) * kMaxCont;
-  std::fill_n(s.contlst.begin(), std::min(used, s.contlst.size()), 0);
+  const size_t rows = static_cast<size_t>(std::clamp(s.len, 0, kMaxRes) + 1);
+  std::fill_n(s.contnum.begin(), std::min(rows, s.contnum.size()), 0);
+  std::fill_n(s.contlst.begin(), std::min(rows * kMaxCont, s.contlst.size()), 0);
 }
 
 }  // namespace
