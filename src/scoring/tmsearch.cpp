@@ -197,11 +197,10 @@ void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, doubl
   double sum = 0.0;
   int count = 0;
   if (scoretype == 1 && ws.conserved.ready) {
-    // The candidates of every pair are known (see ConservedCandidates): a
-    // partner counts when its pair is matched.
-    // A pair without candidates has factor 0 and adds exactly 0 to a sum of
-    // terms that are never negative: only the pairs with candidates are
-    // visited, in order.
+    // The candidates of every pair are known (see find_conserved_candidates):
+    // a contact counts when the candidate's pair is matched. A pair without
+    // candidates has factor 0 and adds exactly 0 to a sum of terms that are
+    // never negative, so only the pairs with candidates are visited, in order.
     const ConservedCandidates& cc = ws.conserved;
     for (int a = 0; a < cc.nactive; ++a) {
       const int k = cc.active[a];

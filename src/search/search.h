@@ -18,7 +18,7 @@ struct SearchWorkspace {
   ScoringWorkspace scoring;
   DpTables dpt;
   RefineWorkspace refine;
-  ScoreMatrix work, saved;   // iter_search; also the generators' and the refinement's matrices
+  ScoreMatrix work, saved;   // iter_search; also get_initial_from_ssc and the refinement
   // alignment maps, 1-based by structure-2 residue (or structure-1 for the
   // swapped starts), n + 1 entries
   std::vector<int> x, y, xs, ys, p, wmap, map, spare1, spare2;
