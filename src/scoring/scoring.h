@@ -95,6 +95,7 @@ struct ScoringWorkspace {
   ZeroVector<int> seedstart, frag, closepairs;
   std::vector<int> alnpos1, alnpos2;
   ZeroVector<double> pairdist;
+  ZeroVector<std::uint8_t> pairmatched;  // per pair of a trial: within the contact cutoff
   FragmentMemo memo;
   PartnerMarks marks;  // for the contact counts of pair lists
   ConservedCandidates conserved;

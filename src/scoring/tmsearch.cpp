@@ -170,16 +170,26 @@ void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, doubl
   int* alnpos2 = ws.alnpos2.data();
   double* dist = ws.pairdist.data();
 
-  // Outside the residues of the n pairs the position maps hold their initial
-  // values (tmsearch set them): resetting those residues resets the maps.
-  for (int k = 0; k < n; ++k) {
-    alnpos1[alnres1[k]] = -1;
-    alnpos2[alnres2[k]] = -2;
-  }
-  for (int k = 0; k < n; ++k) {
-    if (!odd || dist[k] <= cf) {
-      alnpos1[alnres1[k]] = k;
-      alnpos2[alnres2[k]] = k;
+  // The matched pairs: only the contact-weighted score looks at them, by pair
+  // when the conserved-contact candidates are known, else through the
+  // position maps.
+  const bool by_candidates = scoretype == 1 && ws.conserved.ready;
+  std::uint8_t* matched = ws.pairmatched.data();
+  if (by_candidates) {
+    for (int k = 0; k < n; ++k) matched[k] = !odd || dist[k] <= cf;
+  } else if (scoretype == 1) {
+    // Outside the residues of the n pairs the position maps hold their
+    // initial values (tmsearch set them): resetting those residues resets
+    // the maps.
+    for (int k = 0; k < n; ++k) {
+      alnpos1[alnres1[k]] = -1;
+      alnpos2[alnres2[k]] = -2;
+    }
+    for (int k = 0; k < n; ++k) {
+      if (!odd || dist[k] <= cf) {
+        alnpos1[alnres1[k]] = k;
+        alnpos2[alnres2[k]] = k;
+      }
     }
   }
   // The cutoff is widened only when fewer than three pairs lie below d:
@@ -196,7 +206,7 @@ void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, doubl
 
   double sum = 0.0;
   int count = 0;
-  if (scoretype == 1 && ws.conserved.ready) {
+  if (by_candidates) {
     // The candidates of every pair are known (see find_conserved_candidates):
     // a contact counts when the candidate's pair is matched. A pair without
     // candidates has factor 0 and adds exactly 0 to a sum of terms that are
@@ -205,9 +215,9 @@ void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, doubl
     for (int a = 0; a < cc.nactive; ++a) {
       const int k = cc.active[a];
       if (odd && dist[k] > d8) continue;
-      if (alnpos1[alnres1[k]] != k) continue;  // the pair itself is not matched
+      if (!matched[k]) continue;
       int nmatch = 0;
-      for (int c = cc.off[k]; c < cc.off[k + 1]; ++c) nmatch += alnpos1[alnres1[cc.pair[c]]] >= 0;
+      for (int c = cc.off[k]; c < cc.off[k + 1]; ++c) nmatch += matched[cc.pair[c]];
       const double fcol = 0.5 * (static_cast<double>(nmatch) / static_cast<double>(cc.nb[k]) +
                                  static_cast<double>(nmatch) / static_cast<double>(cc.na[k]));
       const double tk = dist[k] / d0;

@@ -27,6 +27,7 @@ ScoringWorkspace::ScoringWorkspace(int l1_, int l2_)
   alnpos1.assign(nres, -1);
   alnpos2.assign(nres, -2);
   pairdist.resize(npair);
+  pairmatched.resize(npair);
 
   p1a.resize(npair);
   p2a.resize(npair);
