@@ -44,13 +44,12 @@ void grow_arrays(LsapWorkspace& ws, int n) {
 // at a time with the same operations; the search for the nearest row looks
 // row by row only into the groups that hold a row below the current candidate
 // (the candidate only ever falls, so a group with none cannot hold one later).
-[[maybe_unused]] void relax_and_find_plain(int n, const double* c, double base, double uj,
-                                           const double* vrow, double* dminus, int* pred,
-                                           const std::uint64_t* live, int j, double eps, double sup,
-                                           double& dist, int& istar) {
-  dist = sup;
-  istar = 0;
-  for (int i = 1; i <= n; ++i) {
+// Rows from..n one at a time: the whole step in plain code, and the rows
+// that the vector versions leave over.
+void relax_rows(int from, int n, const double* c, double base, double uj, const double* vrow,
+                double* dminus, int* pred, const std::uint64_t* live, int j, double eps,
+                double& dist, int& istar) {
+  for (int i = from; i <= n; ++i) {
     if (!live[i]) continue;
     const double d = base + c[i - 1] - uj - vrow[i];
     if (d + eps < dminus[i]) {
@@ -62,6 +61,26 @@ void grow_arrays(LsapWorkspace& ws, int n) {
       istar = i;
     }
   }
+}
+
+// The search for the nearest row, row by row, in a group of relaxed rows.
+inline void find_in_group(int from, int to, const double* dminus, const std::uint64_t* live,
+                          double eps, double& dist, int& istar) {
+  for (int k = from; k < to; ++k) {
+    if (live[k] && dminus[k] + eps < dist) {
+      dist = dminus[k];
+      istar = k;
+    }
+  }
+}
+
+[[maybe_unused]] void relax_and_find_plain(int n, const double* c, double base, double uj,
+                                           const double* vrow, double* dminus, int* pred,
+                                           const std::uint64_t* live, int j, double eps, double sup,
+                                           double& dist, int& istar) {
+  dist = sup;
+  istar = 0;
+  relax_rows(1, n, c, base, uj, vrow, dminus, pred, live, j, eps, dist, istar);
 }
 
 #if defined(__x86_64__)
@@ -86,25 +105,9 @@ void relax_and_find_sse2(int n, const double* c, double base, double uj, const d
     if (mc & 2) pred[i + 1] = j;
     const __m128d below = _mm_and_pd(_mm_cmplt_pd(_mm_add_pd(dm, ve), _mm_set1_pd(dist)), lv);
     if (_mm_movemask_pd(below) == 0) continue;
-    for (int k = i; k < i + 2; ++k) {
-      if (live[k] && dminus[k] + eps < dist) {
-        dist = dminus[k];
-        istar = k;
-      }
-    }
+    find_in_group(i, i + 2, dminus, live, eps, dist, istar);
   }
-  for (; i <= n; ++i) {
-    if (!live[i]) continue;
-    const double d = base + c[i - 1] - uj - vrow[i];
-    if (d + eps < dminus[i]) {
-      dminus[i] = d;
-      pred[i] = j;
-    }
-    if (dminus[i] + eps < dist) {
-      dist = dminus[i];
-      istar = i;
-    }
-  }
+  relax_rows(i, n, c, base, uj, vrow, dminus, pred, live, j, eps, dist, istar);
 }
 
 __attribute__((target("avx2"))) void relax_and_find_avx2(
@@ -131,25 +134,9 @@ __attribute__((target("avx2"))) void relax_and_find_avx2(
     const __m256d below =
         _mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(dm, ve), _mm256_set1_pd(dist), _CMP_LT_OQ), lv);
     if (_mm256_movemask_pd(below) == 0) continue;
-    for (int k = i; k < i + 4; ++k) {
-      if (live[k] && dminus[k] + eps < dist) {
-        dist = dminus[k];
-        istar = k;
-      }
-    }
+    find_in_group(i, i + 4, dminus, live, eps, dist, istar);
   }
-  for (; i <= n; ++i) {
-    if (!live[i]) continue;
-    const double d = base + c[i - 1] - uj - vrow[i];
-    if (d + eps < dminus[i]) {
-      dminus[i] = d;
-      pred[i] = j;
-    }
-    if (dminus[i] + eps < dist) {
-      dist = dminus[i];
-      istar = i;
-    }
-  }
+  relax_rows(i, n, c, base, uj, vrow, dminus, pred, live, j, eps, dist, istar);
 }
 
 using RelaxAndFind = void (*)(int, const double*, double, double, const double*, double*, int*,

@@ -139,14 +139,12 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
 // alnpos1[1..na] = -1, alnpos2[1..nb] = -2.
 void init_ali(int* alnpos1, int* alnpos2, int na, int nb);
 
-// Contact-overlap factor of pair positions k1, k2 (0-based positions into
-// alnres1/alnres2) under the position maps (1-based by residue).
-void get_fcol(int k1, int k2, const int* alnpos1, const int* alnpos2, const int* alnres1,
-              const int* alnres2, const Structure& a, const Structure& b, double& fcol,
-              int& nmatch);
-// The same for a pair matched to itself (k1 = k2 = k), with the partners of
-// the structure-2 residue marked instead of scanned for every partner of the
-// structure-1 residue. marks must hold n + 1 stamps for b's residues.
+// Contact-overlap factor of the pair at position k (0-based into
+// alnres1/alnres2) under the position maps (1-based by residue): the fraction
+// of each residue's contacts whose partners form a matched pair, averaged;
+// nmatch is their number. The partners of the structure-2 residue are marked
+// in `marks` (n + 1 stamps for b's residues) rather than scanned for every
+// partner of the structure-1 residue.
 void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1, const int* alnres2,
               const Structure& a, const Structure& b, PartnerMarks& marks, double& fcol,
               int& nmatch);

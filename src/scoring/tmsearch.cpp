@@ -95,35 +95,6 @@ void init_ali(int* alnpos1, int* alnpos2, int na, int nb) {
   for (int j = 1; j <= nb; ++j) alnpos2[j] = -2;
 }
 
-void get_fcol(int k1, int k2, const int* alnpos1, const int* alnpos2, const int* alnres1,
-              const int* alnres2, const Structure& a, const Structure& b, double& fcol,
-              int& nmatch) {
-  const int ra = alnres1[k1];
-  const int rb = alnres2[k2];
-  fcol = 0.0;
-  nmatch = 0;
-  if (alnpos1[ra] != alnpos2[rb]) return;
-  const int na = a.contnum[ra];
-  const int nb = b.contnum[rb];
-  if (nb > 0) {
-    const int* pa = a.partners(ra);
-    const int* pb = b.partners(rb);
-    for (int m = 1; m <= na; ++m) {
-      const int e = alnpos1[pa[m]];
-      for (int q = 1; q <= nb; ++q) {
-        if (alnpos2[pb[q]] == e) {
-          ++nmatch;
-          break;
-        }
-      }
-    }
-  }
-  if (na > 0 && nb > 0) {
-    fcol = 0.5 * (static_cast<double>(nmatch) / static_cast<double>(nb) +
-                  static_cast<double>(nmatch) / static_cast<double>(na));
-  }
-}
-
 void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1, const int* alnres2,
               const Structure& a, const Structure& b, PartnerMarks& marks, double& fcol,
               int& nmatch) {
