@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/settings.h"
+#include "api/settings.h"
 #include "search/search.h"
 #include "structure/chains.h"
 #include "structure/readers.h"

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <iostream>
 #include <stdexcept>
 
 #include "structure/error.h"
@@ -29,11 +28,8 @@ void grow_arrays(LsapWorkspace& ws, int n) {
 }
 
 [[noreturn]] void no_unlabeled_row() {
-  std::cout << " \n"
-            << "LSAPR - Fatal error!\n"
-            << "  No unlabeled node with DMINUS < D.\n"
-            << std::flush;
-  throw Error("LSAPR - Fatal error!", ExitCode::kDataError, /*already_printed=*/true);
+  throw Error(" \nLSAPR - Fatal error!\n  No unlabeled node with DMINUS < D.\n", ExitCode::kDataError,
+              /*verbatim=*/true);
 }
 
 // One step of the shortest-path search: for every unlabeled row i,
@@ -336,9 +332,8 @@ void extract_score(int n, const ScoreMatrix& src, int l1, int l2, int i1, int j1
   const bool inside = 1 <= i1 && i1 <= l1 && 1 <= i2 && i2 <= l1 && 1 <= j1 && j1 <= l2 &&
                       1 <= j2 && j2 <= l2 && i1 < i2 && j1 < j2;
   if (!inside) {
-    std::cout << " Error: out of the scoring matrix boundary!\n" << std::flush;
-    throw Error("Error: out of the scoring matrix boundary!", ExitCode::kDataError,
-                /*already_printed=*/true);
+    throw Error(" Error: out of the scoring matrix boundary!\n", ExitCode::kDataError,
+                /*verbatim=*/true);
   }
   if (src.ld() < l1 || src.cols() < l2)
     throw std::invalid_argument("extract_score: source matrix smaller than l1 x l2");

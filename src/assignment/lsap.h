@@ -36,8 +36,8 @@ struct LsapWorkspace {
 // Minimum-cost assignment of the n x n matrix cost (rows i, columns j, read
 // through cost(i, j)). On return assign[j] (j = 1..n) is the row assigned to
 // column j and z the total cost. When a search finds no reachable row (only
-// with non-finite or astronomically large costs) it prints the solver's fatal
-// message and throws Error(..., kDataError, already_printed = true).
+// with non-finite or astronomically large costs) it throws Error(..., kDataError)
+// carrying the solver's fatal message verbatim.
 void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, double eps,
            LsapWorkspace& ws);
 
@@ -52,9 +52,9 @@ void solvlsap(const ScoreMatrix& s, int* map, int nrow, int ncol, int n, LsapWor
 void solvlsap_in_place(ScoreMatrix& s, int* map, int nrow, int ncol, int n, LsapWorkspace& ws);
 
 // Copies src(i1..i2, j1..j2) to dst(1..i2-i1+1, 1..j2-j1+1). The block must lie
-// in 1..l1 x 1..l2 and have at least two rows and two columns; otherwise prints
-// " Error: out of the scoring matrix boundary!" and throws
-// Error(..., kDataError, already_printed = true). dst is made n x n first if it
+// in 1..l1 x 1..l2 and have at least two rows and two columns; otherwise throws
+// Error(..., kDataError) with " Error: out of the scoring matrix boundary!"
+// verbatim. dst is made n x n first if it
 // is too small for the block.
 void extract_score(int n, const ScoreMatrix& src, int l1, int l2, int i1, int j1, int i2, int j2,
                    ScoreMatrix& dst);

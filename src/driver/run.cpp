@@ -5,11 +5,9 @@
 #include <iostream>
 #include <memory>
 
-#include "driver/format.h"
-#include "driver/report.h"
-#include "driver/rounds.h"
+#include "api/report.h"
+#include "api/tarvix.h"
 #include "driver/settings.h"
-#include "structure/chains.h"
 #include "structure/error.h"
 #include "structure/readers.h"
 
@@ -28,13 +26,9 @@ void read_contacts(const std::string& path, const char* what, Structure& s) {
   readcontfile(path, s);
 }
 
-int contact_total(const Structure& s) {
-  int total = 0;
-  for (int i = 1; i <= s.len && i <= s.chains[1]; ++i) total += s.contnum[i];
-  return total;
-}
-
 int compare(const Settings& set, std::ostream& out, std::chrono::steady_clock::time_point start) {
+  // Read in the classic order (both PDB files, then both contact files), so
+  // that warnings and errors come out as they always have.
   auto s1 = std::make_unique<Structure>();
   auto s2 = std::make_unique<Structure>();
   read_structure(set.file(0), "pdbfile1", *s1, set.contmode, out);
@@ -43,31 +37,13 @@ int compare(const Settings& set, std::ostream& out, std::chrono::steady_clock::t
     read_contacts(set.file(2), "contactfile1", *s1);
     read_contacts(set.file(3), "contactfile2", *s2);
   }
-  if (s1->len <= 5 || s2->len <= 5) {
-    out << "\n Error: the minimum length of a structure is six residues.\n\n";
-    throw Error("", ExitCode::kDataError, true);
-  }
-  Derived der = derive_scoring_parameters(set, s1->len, s2->len);
-  mark_sides(*s1);
-  mark_sides(*s2);
-  const int num_cont1 = contact_total(*s1);
-  const int num_cont2 = contact_total(*s2);
-  if (num_cont1 < 5 || num_cont2 < 5) {
-    out << "num_cont1 =" << fmt::I(num_cont1, 3) << ", num_con2=" << fmt::I(num_cont2, 3) << '\n'
-        << "Error: the number of contacts is too small. Please check your input files.\n\n";
-    throw Error("", ExitCode::kDataError, true);
-  }
-  Settings effective = set;
-  if (std::min(s1->len, s2->len) < 15) {
-    effective.pvalue = false;
-    out << "Warning: a minimum of 15 residues is required for p-value calculations. P-value not "
-           "caculated!\n";
-  }
-  // The report prints the lengths and identifiers as read; the rounds reorder
-  // the chains of the structures in place.
-  const BestRound best = search_rounds(*s1, *s2, effective, der);
-  const ReportInput in{effective, der, *s1, *s2, num_cont1, num_cont2, best};
-  if (!write_report(out, in)) return 0;
+  const Interface a = Interface::from_structure(*s1, set.file(0));
+  const Interface b = Interface::from_structure(*s2, set.file(1));
+  s1.reset();
+  s2.reset();
+  const Result r = tarvix::compare(a, b, from_settings(set));
+  for (const std::string& w : r.warnings) out << w;
+  if (!write_report(out, r)) return 0;
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   write_running_time(out, elapsed.count());
   return 0;
@@ -82,7 +58,7 @@ int run(const std::vector<std::string>& args, std::ostream& out) {
     if (!set) return 0;
     return compare(*set, out, start);
   } catch (const Error& e) {
-    if (!e.already_printed()) out << e.what() << '\n';
+    out << e.printed();
     out.flush();
     return static_cast<int>(e.code());
   } catch (const std::bad_alloc&) {

@@ -1,5 +1,6 @@
-// The one exception type of the project. Readers and checks throw it; only the
-// program's entry point turns it into a message and an exit status.
+// The one exception type of the project. Readers, checks and the engine throw
+// it with the whole message text; only the front ends (the program's entry
+// point, the search, the Python module) print it.
 #pragma once
 
 #include <stdexcept>
@@ -11,16 +12,19 @@ enum class ExitCode : int { kOk = 0, kDataError = 1, kUsage = 2 };
 
 class Error : public std::runtime_error {
  public:
-  // `message` is printed as it stands; `code` is the exit status.
-  Error(std::string message, ExitCode code = ExitCode::kDataError, bool already_printed = false)
-      : std::runtime_error(std::move(message)), code_(code), printed_(already_printed) {}
+  // `message` is one line without its line end, or, when `verbatim`, the exact
+  // text the program prints (its own blank lines and line ends); `code` is the
+  // exit status.
+  Error(std::string message, ExitCode code = ExitCode::kDataError, bool verbatim = false)
+      : std::runtime_error(std::move(message)), code_(code), verbatim_(verbatim) {}
   ExitCode code() const { return code_; }
-  // True when the message lines have been written already (quoted run messages).
-  bool already_printed() const { return printed_; }
+  bool verbatim() const { return verbatim_; }
+  // The text as the program prints it.
+  std::string printed() const { return verbatim_ ? std::string(what()) : std::string(what()) + "\n"; }
 
  private:
   ExitCode code_;
-  bool printed_;
+  bool verbatim_;
 };
 
 }  // namespace tarvix

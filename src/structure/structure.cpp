@@ -1,18 +1,40 @@
 #include "structure/structure.h"
 
+#include <algorithm>
+
 namespace tarvix {
 
-Structure::Structure()
-    : ca(kMaxRes + 1),
-      seq(kMaxRes + 1),
-      resname(kMaxRes + 1),
-      resnum(kMaxRes + 1),
-      sec(kMaxRes + 1),
-      id2chain(kMaxRes + 1),
-      contnum(kMaxRes + 1),
-      contlst(static_cast<size_t>(kMaxRes + 1) * kMaxCont) {
+Structure::Structure(int capacity)
+    : ca(capacity + 1),
+      seq(capacity + 1),
+      resname(capacity + 1),
+      resnum(capacity + 1),
+      sec(capacity + 1),
+      id2chain(capacity + 1),
+      contnum(capacity + 1),
+      contlst(static_cast<size_t>(capacity + 1) * kMaxCont) {
   chainid.fill(' ');
   chainid_read.fill(' ');
+}
+
+Structure Structure::compact() const {
+  const int n = std::min(std::max(len, chains[nchain]), capacity());
+  Structure c(n);
+  c.len = len;
+  c.nchain = nchain;
+  c.chains = chains;
+  c.chainid = chainid;
+  c.chainid_read = chainid_read;
+  const auto take = [n](const auto& from, auto& to) { std::copy_n(from.begin(), n + 1, to.begin()); };
+  take(ca, c.ca);
+  take(seq, c.seq);
+  take(resname, c.resname);
+  take(resnum, c.resnum);
+  take(sec, c.sec);
+  take(id2chain, c.id2chain);
+  take(contnum, c.contnum);
+  std::copy_n(contlst.begin(), static_cast<size_t>(n + 1) * kMaxCont, c.contlst.begin());
+  return c;
 }
 
 }  // namespace tarvix

@@ -34,7 +34,12 @@ struct Structure {
   ZeroVector<int> contnum;                      // number of contacts
   ZeroVector<int> contlst;                      // partners: contlst[i * kMaxCont + m - 1], m = 1..contnum[i]
 
-  Structure();  // sized for kMaxRes residues, everything zero
+  Structure() : Structure(kMaxRes) {}  // sized for kMaxRes residues, everything zero
+  explicit Structure(int capacity);     // sized for residues 1..capacity
+
+  int capacity() const { return static_cast<int>(ca.size()) - 1; }
+  // A copy sized for exactly the residues in use (and chain ends reached).
+  Structure compact() const;
 
   int* partners(int i) { return &contlst[static_cast<size_t>(i) * kMaxCont - 1]; }  // 1-based m
   const int* partners(int i) const { return &contlst[static_cast<size_t>(i) * kMaxCont - 1]; }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/settings.h"
+#include "api/settings.h"
 #include "search/search.h"
 
 namespace tarvix {
@@ -30,6 +30,7 @@ struct BestRound {
   int ncontact = 0;
   int round = 1;
   int initial = -1;
+  bool swapped1 = false, swapped2 = false;  // chains of s1, s2 reversed in the best round
   double u[3][3] = {};
   double t[3] = {};
   std::string aln1, marker, aln2;     // concise alignment (verbose 1)

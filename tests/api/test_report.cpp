@@ -7,43 +7,47 @@
 #include <string>
 #include <vector>
 
-#include "driver/report.h"
+#include "api/report.h"
 
 namespace tarvix {
 namespace {
 
 struct Fixture {
-  Settings set;
-  Derived der;
-  Structure s1, s2;
-  BestRound best;
+  Result r;
   Fixture() {
-    set.files = {"/data/sets/abcdefghijklmnopqrstuvwxyz.pdb", "two.pdb", "c1", "c2"};
-    der.normlen = 30.5;  // printed as 31
-    der.d0norm = 2.345;
-    s1.len = 30;
-    s2.len = 25;
-    s1.chainid_read = {' ', 'A', 'B'};
-    s2.chainid_read = {' ', 'C', ' '};  // one chain: the second slot stays blank
-    best.pairs.n = 3;
-    best.score = 0.5;
-    best.pvalue = 0.00123;
-    best.zscore = 4.25;
-    best.ncontact = 7;
-    best.rmsd = 1.234;
-    best.seqid = 1.0 / 3.0;
-    best.round = 2;
-    best.initial = 12;
-    best.u[0][0] = best.u[1][1] = best.u[2][2] = 1.0;
-    best.t[1] = -12.5;
-    best.aln1 = "ABC-";
-    best.marker = "::. ";
-    best.aln2 = "DE-F";
-    best.pairlines = {"first line", "second line"};
+    r.name1 = "/data/sets/abcdefghijklmnopqrstuvwxyz.pdb";
+    r.name2 = "two.pdb";
+    r.normlen = 30.5;  // printed as 31
+    r.d0 = 2.345;
+    r.length1 = 30;
+    r.length2 = 25;
+    r.contacts1 = 123;
+    r.contacts2 = 45;
+    r.chains1 = {'A', 'B'};
+    r.chains2 = {'C', ' '};  // one chain: the second slot stays blank
+    r.significant = true;
+    r.aligned = 3;
+    r.score = 0.5;
+    r.pvalue = 0.00123;
+    r.zscore = 4.25;
+    r.aligned_contacts = 7;
+    r.rmsd = 1.234;
+    r.identity = 1.0 / 3.0;
+    r.round = 2;
+    r.initial = 12;
+    r.rotation[0][0] = r.rotation[1][1] = r.rotation[2][2] = 1.0;
+    r.translation[1] = -12.5;
+    r.text.scorecode = "TX";
+    r.text.pvalue = true;
+    r.text.order = {'A', 'B', ' ', 'C'};
+    r.text.aln1 = "ABC-";
+    r.text.marker = "::. ";
+    r.text.aln2 = "DE-F";
+    r.text.pairlines = {"first line", "second line"};
   }
   std::string write(bool* complete = nullptr) {
     std::ostringstream out;
-    const bool c = write_report(out, ReportInput{set, der, s1, s2, 123, 45, best});
+    const bool c = write_report(out, r);
     if (complete) *complete = c;
     return out.str();
   }
@@ -79,31 +83,22 @@ TEST(Report, LinesOfAConciseReport) {
   EXPECT_EQ(r.find("Aligned Interface Residues"), std::string::npos);
   EXPECT_EQ(r.find("Running time"), std::string::npos);  // written by the caller
   EXPECT_EQ(r.substr(r.size() - 47), "Best alignment search: round = 2, initial = 12\n");
-
-  // The chain identifiers follow the order of the best round.
-  const char* order[5] = {"", "AB  vs. Struct 2 Chains C ", "AB  vs. Struct 2 Chains  C",
-                          "BA  vs. Struct 2 Chains  C", "BA  vs. Struct 2 Chains C "};
-  for (int round = 1; round <= 4; ++round) {
-    f.best.round = round;
-    EXPECT_TRUE(has_line(f.write(), std::string("Struct 1 Chains ") + order[round] +
-                                        " (AAs in upper/lower cases)"))
-        << round;
-  }
+  EXPECT_TRUE(has_line(r, "Struct 1 Chains AB  vs. Struct 2 Chains  C (AAs in upper/lower cases)"));
 }
 
 TEST(Report, BlocksFollowTheSettings) {
   Fixture f;
-  f.set.pvalue = false;
-  f.set.verbose = 0;
-  f.set.scorecode = "TM";
+  f.r.text.pvalue = false;
+  f.r.text.detail = 0;
+  f.r.text.scorecode = "TM";
   const std::string r0 = f.write();
   EXPECT_TRUE(has_line(r0, "TM-score = 0.50000"));
   EXPECT_TRUE(has_line(r0, " ----- Transformation matrix for aligning struct 1 to struct 2 -----"));
   EXPECT_EQ(r0.find("Interface Alignment"), std::string::npos);
   EXPECT_EQ(r0.find("first line"), std::string::npos);
 
-  f.set.verbose = 2;
-  f.set.seqmode = 0;
+  f.r.text.detail = 2;
+  f.r.text.sequential = false;
   const std::string r2 = f.write();
   EXPECT_EQ(r2.find("Interface Alignment"), std::string::npos);
   const std::string table =
@@ -119,7 +114,7 @@ TEST(Report, BlocksFollowTheSettings) {
 
 TEST(Report, FewerThanThreePairsEndTheReport) {
   Fixture f;
-  f.best.pairs.n = 2;
+  f.r.significant = false;
   bool complete = true;
   const std::string r = f.write(&complete);
   EXPECT_FALSE(complete);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/rounds.h"
+#include "api/rounds.h"
 #include "structure/chains.h"
 
 namespace tarvix {

@@ -1,4 +1,4 @@
-#include "driver/format.h"
+#include "api/format.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,11 +1,11 @@
-#include "driver/rounds.h"
+#include "api/rounds.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
 
-#include "driver/format.h"
+#include "api/format.h"
 #include "stats/pvalue.h"
 #include "structure/chains.h"
 
@@ -211,6 +211,8 @@ BestRound search_rounds(Structure& s1, Structure& s2, const Settings& set, const
     best.ncontact = ncontact;
     best.round = r;
     best.initial = sr.initial;
+    best.swapped1 = r >= 3 && s1.nchain == 2;
+    best.swapped2 = (r == 2 || r == 3) && s2.nchain == 2;
     get_transmatrix(bp, s1, best.u, best.t);
     if (set.verbose == 2) get_matchlst(bp, s1, s2, aligned, best.pairlines);
     if (set.verbose == 1) get_alnseq(bp, s1, s2, der.markcut, best.aln1, best.marker, best.aln2);
