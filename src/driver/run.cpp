@@ -7,6 +7,7 @@
 
 #include "api/report.h"
 #include "api/tarvix.h"
+#include "driver/long_options.h"
 #include "driver/settings.h"
 #include "structure/error.h"
 #include "structure/readers.h"
@@ -26,7 +27,8 @@ void read_contacts(const std::string& path, const char* what, Structure& s) {
   readcontfile(path, s);
 }
 
-int compare(const Settings& set, std::ostream& out, std::chrono::steady_clock::time_point start) {
+int compare(const Settings& set, const LongOptions& lo, std::ostream& out, std::ostream& err,
+            std::chrono::steady_clock::time_point start) {
   // Read in the classic order (both PDB files, then both contact files), so
   // that warnings and errors come out as they always have.
   auto s1 = std::make_unique<Structure>();
@@ -43,23 +45,57 @@ int compare(const Settings& set, std::ostream& out, std::chrono::steady_clock::t
   s2.reset();
   const Result r = tarvix::compare(a, b, from_settings(set));
   for (const std::string& w : r.warnings) out << w;
-  if (!write_report(out, r)) return 0;
-  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-  write_running_time(out, elapsed.count());
+  const bool significant = write_report(out, r);
+  if (significant) {
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    write_running_time(out, elapsed.count());
+  }
+  if (!lo.superpose.empty()) {
+    out.flush();
+    if (!significant) {
+      err << "Error: no significant alignment, so nothing to superpose; " << lo.superpose << " not written\n";
+      return static_cast<int>(ExitCode::kDataError);
+    }
+    // Residues by chain and number as the PDB files write them.
+    std::vector<std::pair<std::string, std::string>> k1, k2;
+    auto key = [](const Residue& res) {
+      return std::make_pair(std::string(1, res.chain == '_' ? ' ' : res.chain), res.number);
+    };
+    for (const AlignedPair& p : r.pairs) {
+      k1.push_back(key(p.residue1));
+      k2.push_back(key(p.residue2));
+    }
+    write_superposition(lo.superpose, set.file(0), set.file(1), r.rotation, r.translation, k1, k2);
+  }
   return 0;
 }
 
 }  // namespace
 
-int run(const std::vector<std::string>& args, std::ostream& out) {
+int run(const std::vector<std::string>& args, std::ostream& out, std::FILE* table, std::ostream& err) {
   const auto start = std::chrono::steady_clock::now();
+  bool search = false;
   try {
-    const std::optional<Settings> set = parse_arguments(args, out);
+    std::vector<std::string> classic = args;
+    const LongOptions lo = take_long_options(classic);
+    search = lo.is_search();
+    if (lo.help) {
+      printhelp(out);
+      return 0;
+    }
+    std::optional<Settings> set;
+    if (search && classic.empty())
+      set = Settings{};
+    else
+      set = parse_arguments(classic, out);
     if (!set) return 0;
-    return compare(*set, out, start);
+    if (search) return run_search(lo, *set, table, err);
+    return compare(*set, lo, out, err, start);
   } catch (const Error& e) {
-    out << e.printed();
-    out.flush();
+    // A search keeps standard output for its table.
+    std::ostream& to = search ? err : out;
+    to << e.printed();
+    to.flush();
     return static_cast<int>(e.code());
   } catch (const std::bad_alloc&) {
     out << "Error: not enough memory for this comparison\n";
@@ -75,7 +111,7 @@ int run(const std::vector<std::string>& args, std::ostream& out) {
 int run_main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv + 1, argv + argc);
-  const int status = run(args, std::cout);
+  const int status = run(args, std::cout, stdout, std::cerr);
   std::cout.flush();
   return status;
 }

@@ -1,5 +1,7 @@
 #include "driver/settings.h"
 
+#include "driver/long_options.h"
+
 #include <algorithm>
 #include <cmath>
 #include <ostream>
@@ -35,6 +37,7 @@ void printhelp(std::ostream& out) {
          "     -c        Normalize the score by the maximum size of two interfaces.\n"
          "     -v        0 - no alignment,  1 - concise alignment, 2 - detailed alignment.\n"
          "\n";
+  print_long_help(out);
 }
 
 std::optional<Settings> parse_arguments(const std::vector<std::string>& raw, std::ostream& out) {

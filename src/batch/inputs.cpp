@@ -1,0 +1,88 @@
+#include "batch/inputs.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "structure/error.h"
+
+namespace tarvix::batch {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool has_extension(const fs::path& p, std::initializer_list<const char*> exts) {
+  std::string e = p.extension().string();
+  std::transform(e.begin(), e.end(), e.begin(), [](unsigned char c) { return std::tolower(c); });
+  for (const char* x : exts)
+    if (e == x) return true;
+  return false;
+}
+
+// A file with coordinate records among its first lines.
+bool looks_like_pdb(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  for (int n = 0; n < 200 && std::getline(in, line); ++n)
+    if (line.rfind("ATOM  ", 0) == 0 || line.rfind("HETATM", 0) == 0) return true;
+  return false;
+}
+
+Entry entry_of(const std::string& pdb, const std::string& contacts, bool ca) {
+  Entry e;
+  e.name = pdb;
+  e.pdb = pdb;
+  if (!ca) e.contacts = contacts.empty() ? contacts_of(pdb) : contacts;
+  return e;
+}
+
+}  // namespace
+
+std::string contacts_of(const std::string& pdb) {
+  return fs::path(pdb).replace_extension(".contacts").string();
+}
+
+std::vector<Entry> read_entries(const std::string& arg, bool ca) {
+  std::error_code ec;
+  std::vector<Entry> out;
+  if (fs::is_directory(arg, ec)) {
+    std::vector<std::string> files;
+    for (const auto& f : fs::directory_iterator(arg, ec))
+      if (f.is_regular_file(ec) && has_extension(f.path(), {".pdb"})) files.push_back(f.path().string());
+    if (ec) throw Error("Error: cannot list the directory " + arg + ": " + ec.message());
+    std::sort(files.begin(), files.end());
+    for (const std::string& f : files) out.push_back(entry_of(f, "", ca));
+    if (out.empty()) throw Error("Error: no *.pdb file in the directory " + arg);
+    return out;
+  }
+  if (has_extension(arg, {".pdb", ".ent"}) || looks_like_pdb(arg)) {
+    out.push_back(entry_of(arg, "", ca));
+    return out;
+  }
+  std::ifstream in(arg);
+  if (!in) throw Error("Error: cannot open " + arg);
+  const fs::path dir = fs::path(arg).parent_path();
+  auto resolve = [&](const std::string& p) {
+    const fs::path path(p);
+    return (path.is_absolute() || dir.empty() ? path : dir / path).lexically_normal().string();
+  };
+  int lineno = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++lineno;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::istringstream words(line);
+    std::vector<std::string> w;
+    for (std::string s; words >> s;) w.push_back(s);
+    if (w.empty() || w[0][0] == '#') continue;
+    if (w.size() > 2)
+      throw Error("Error: line " + std::to_string(lineno) + " of " + arg +
+                  " has more than two paths (a PDB file and its contact file)");
+    out.push_back(entry_of(resolve(w[0]), w.size() == 2 ? resolve(w[1]) : "", ca));
+  }
+  if (in.bad()) throw Error("Error: cannot read " + arg);
+  if (out.empty()) throw Error("Error: " + arg + " lists no interface");
+  return out;
+}
+
+}  // namespace tarvix::batch

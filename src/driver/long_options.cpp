@@ -1,0 +1,304 @@
+#include "driver/long_options.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <ostream>
+#include <set>
+#include <sstream>
+
+#include "api/report.h"
+#include "api/tarvix.h"
+#include "batch/inputs.h"
+#include "batch/search.h"
+#include "batch/table.h"
+#include "structure/error.h"
+#include "structure/fields.h"
+
+namespace tarvix {
+namespace {
+
+namespace fs = std::filesystem;
+
+[[noreturn]] void misuse(const std::string& message) { throw Error(message, ExitCode::kUsage); }
+
+std::string stem_of(const std::string& path) { return fs::path(path).stem().string(); }
+
+// "12m05s", "1h02m" or "42s".
+std::string duration(double seconds) {
+  const long s = std::lround(std::max(seconds, 0.0));
+  char buf[32];
+  if (s >= 3600)
+    std::snprintf(buf, sizeof buf, "%ldh%02ldm", s / 3600, s / 60 % 60);
+  else if (s >= 60)
+    std::snprintf(buf, sizeof buf, "%ldm%02lds", s / 60, s % 60);
+  else
+    std::snprintf(buf, sizeof buf, "%lds", s);
+  return buf;
+}
+
+// A progress line on a terminal: done/total, rate, time left; at most four
+// updates a second.
+class Progress {
+ public:
+  Progress(std::ostream& err, bool on, size_t total) : err_(err), on_(on), total_(total) {}
+  void step(bool ran) {
+    ++done_;
+    if (ran) ++ran_;
+    if (!on_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (done_ < total_ && now - shown_ < std::chrono::milliseconds(250)) return;
+    shown_ = now;
+    const double elapsed = std::chrono::duration<double>(now - start_).count();
+    const double rate = elapsed > 0 ? ran_ / elapsed : 0.0;
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "\r%zu/%zu comparisons, %.1f/s, %s left   ", done_, total_, rate,
+                  rate > 0 ? duration((total_ - done_) / rate).c_str() : "?");
+    err_ << buf << std::flush;
+  }
+  // A line of its own, the progress line going on below it.
+  void message(const std::string& line) {
+    if (on_ && shown_ != std::chrono::steady_clock::time_point{}) err_ << '\r' << std::string(72, ' ') << '\r';
+    err_ << line << '\n' << std::flush;
+  }
+  void finish() {
+    if (on_ && total_ > 0) err_ << '\n' << std::flush;
+  }
+
+ private:
+  std::ostream& err_;
+  bool on_;
+  size_t total_, done_ = 0, ran_ = 0;
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point shown_{};
+};
+
+}  // namespace
+
+LongOptions take_long_options(std::vector<std::string>& args) {
+  LongOptions lo;
+  std::vector<std::string> rest;
+  for (size_t p = 0; p < args.size(); ++p) {
+    const std::string& w = args[p];
+    if (w.rfind("--", 0) != 0) {
+      rest.push_back(w);
+      continue;
+    }
+    std::string name = w, value;
+    bool has_value = false;
+    if (const size_t eq = w.find('='); eq != std::string::npos) {  // --name=value
+      name = w.substr(0, eq);
+      value = w.substr(eq + 1);
+      has_value = true;
+    }
+    auto take = [&]() -> std::string {
+      if (has_value) return value;
+      if (p + 1 >= args.size()) misuse("Error: option " + name + " needs a value");
+      return args[++p];
+    };
+    auto count = [&](int least) {
+      const std::string v = take();
+      int n = 0;
+      if (!parse_int_word(v, n) || n < least)
+        misuse("Error: the value \"" + v + "\" of option " + name + " must be a whole number of at least " +
+               std::to_string(least));
+      return n;
+    };
+    lo.given.push_back(name);
+    if (name == "--search") {
+      lo.search = take();
+    } else if (name == "--targets") {
+      lo.targets = take();
+    } else if (name == "--all-vs-all") {
+      lo.all_vs_all = take();
+    } else if (name == "--threads") {
+      lo.threads = count(1);
+    } else if (name == "--format") {
+      lo.format = take();
+      if (lo.format != "tsv" && lo.format != "json")
+        misuse("Error: the value \"" + lo.format + "\" of option --format must be tsv or json");
+    } else if (name == "--out") {
+      lo.out = take();
+    } else if (name == "--top") {
+      lo.top = count(1);
+    } else if (name == "--min-score") {
+      const std::string v = take();
+      double x = 0.0;
+      if (!parse_real_word(v, x) || !std::isfinite(x))
+        misuse("Error: the value \"" + v + "\" of option --min-score is not a number");
+      lo.min_score = x;
+    } else if (name == "--reports") {
+      lo.reports = take();
+    } else if (name == "--superpose") {
+      lo.superpose = take();
+    } else if (name == "--resume" || name == "--quiet" || name == "--help") {
+      if (has_value) misuse("Error: option " + name + " takes no value");
+      (name == "--resume" ? lo.resume : name == "--quiet" ? lo.quiet : lo.help) = true;
+    } else {
+      misuse("Error: unknown option " + name + " (Tarvix -h lists the options)");
+    }
+  }
+  args = rest;
+
+  auto given = [&](const char* o) { return std::find(lo.given.begin(), lo.given.end(), o) != lo.given.end(); };
+  if (lo.search && lo.all_vs_all) misuse("Error: --search and --all-vs-all cannot be combined");
+  if (lo.search && !lo.targets) misuse("Error: --search needs --targets LIST");
+  if (lo.targets && !lo.search) misuse("Error: --targets is given without --search");
+  if (!lo.is_search()) {
+    for (const char* o : {"--threads", "--format", "--out", "--top", "--min-score", "--reports", "--resume", "--quiet"})
+      if (given(o)) misuse(std::string("Error: ") + o + " applies to --search and --all-vs-all only");
+  } else if (given("--superpose")) {
+    misuse("Error: --superpose applies to a single comparison only");
+  }
+  if (lo.resume && lo.out.empty()) misuse("Error: --resume needs --out FILE (the table to go on with)");
+  return lo;
+}
+
+void print_long_help(std::ostream& out) {
+  out << "Searches (each interface read once; rows in query order, then target order):\n"
+         "     --search QUERY --targets LIST   compare each query with each target\n"
+         "     --all-vs-all LIST               compare each pair of the list once\n"
+         "         QUERY and LIST: a PDB file (its contacts in the .contacts file of the\n"
+         "         same name), a list file (one PDB path per line, optionally followed by\n"
+         "         its contact file; # starts a comment), or a directory of *.pdb files.\n"
+         "     --threads N     comparisons in parallel (default: one per processor)\n"
+         "     --format F      tsv (default; a header line, one row per comparison) or json\n"
+         "     --out FILE      write the table to FILE instead of standard output\n"
+         "     --resume        with --out: skip the pairs already in FILE, append the rest\n"
+         "     --top K         only the K best targets of each query, by score\n"
+         "     --min-score X   only rows with a score of at least X\n"
+         "     --reports DIR   also write each pair's report to DIR\n"
+         "     --quiet         no progress line on the terminal\n"
+         "Single comparisons:\n"
+         "     --superpose FILE  write structure 1 moved onto structure 2, with structure 2,\n"
+         "                       as one PDB file (aligned residues: B-factor 1.00)\n"
+         "\n";
+}
+
+int run_search(const LongOptions& lo, const Settings& set, std::FILE* table, std::ostream& err) {
+  if (!set.files.empty())
+    misuse("Error: file names on the command line of a search (" + set.files[0] +
+           "); interfaces come from --search/--targets or --all-vs-all");
+  const bool ca = set.contmode == 1;
+  const bool triangle = lo.all_vs_all.has_value();
+  const std::vector<batch::Entry> queries = batch::read_entries(triangle ? *lo.all_vs_all : *lo.search, ca);
+  const std::vector<batch::Entry> targets = triangle ? queries : batch::read_entries(*lo.targets, ca);
+  const Options options = from_settings(set);
+  options.validate();
+  const int threads = lo.threads ? *lo.threads : batch::default_threads();
+
+  if (!lo.reports.empty()) {
+    // Reports are named by the two file stems: they must tell interfaces apart.
+    std::map<std::string, std::string> stems;
+    for (const auto* list : {&queries, &targets})
+      for (const batch::Entry& e : *list) {
+        const auto [it, fresh] = stems.emplace(stem_of(e.pdb), e.pdb);
+        if (!fresh && it->second != e.pdb)
+          misuse("Error: --reports names each report by its two file names, but " + it->second + " and " +
+                 e.pdb + " have the same name");
+      }
+    std::error_code ec;
+    fs::create_directories(lo.reports, ec);
+    if (ec) throw Error("Error: cannot create the report directory " + lo.reports + ": " + ec.message());
+  }
+
+  // Every interface once; an unreadable one is named once and its pairs fail.
+  std::vector<std::string> qerr, terr;
+  const auto qi = batch::read_all(queries, ca, threads, qerr);
+  const auto ti = triangle ? qi : batch::read_all(targets, ca, threads, terr);
+  if (triangle) terr = qerr;
+  int unreadable = 0;
+  auto tell = [&](const std::vector<batch::Entry>& list, const std::vector<std::optional<Interface>>& read,
+                  const std::vector<std::string>& errors) {
+    for (size_t i = 0; i < list.size(); ++i) {
+      if (!errors[i].empty()) {
+        ++unreadable;
+        err << errors[i] << " (" << list[i].name << " left out)\n";
+      } else {
+        for (const std::string& w : read[i]->warnings()) err << list[i].name << ": " << w;
+      }
+    }
+  };
+  tell(queries, qi, qerr);
+  if (!triangle) tell(targets, ti, terr);
+
+  const batch::PairSet pairs =
+      triangle ? batch::PairSet::triangle(queries.size()) : batch::PairSet::cross(queries.size(), targets.size());
+
+  batch::TableOptions topt;
+  topt.format = lo.format == "json" ? batch::Format::Json : batch::Format::Tsv;
+  topt.top = lo.top;
+  topt.min_score = lo.min_score;
+
+  // Resuming: the pairs (or, with --top, the queries) already in the table.
+  std::set<std::pair<std::string, std::string>> done;
+  std::set<std::string> done_queries;
+  if (lo.resume) {
+    done = batch::rows_done(lo.out, topt.format);
+    for (const auto& d : done) done_queries.insert(d.first);
+    std::error_code ec;
+    topt.header = !(fs::exists(lo.out, ec) && fs::file_size(lo.out, ec) > 0);
+  }
+  std::FILE* out = table;
+  if (!lo.out.empty()) {
+    out = std::fopen(lo.out.c_str(), lo.resume ? "ab" : "wb");
+    if (!out) throw Error("Error: cannot open " + lo.out + " for writing");
+  }
+  struct Closer {
+    std::FILE* f;
+    std::FILE* keep;
+    ~Closer() {
+      if (f && f != keep) std::fclose(f);
+    }
+  } closer{out, table};
+
+  batch::TableWriter writer(out, pairs, topt);
+  batch::RunOptions ropt;
+  ropt.compare = options;
+  ropt.threads = threads;
+  if (lo.resume) {
+    ropt.skip = [&](size_t q, size_t t) {
+      return lo.top ? done_queries.count(queries[q].name) > 0
+                    : done.count({queries[q].name, targets[t].name}) > 0;
+    };
+  }
+  Progress progress(err, !lo.quiet && isatty(STDERR_FILENO), pairs.count());
+  long long failed = 0;
+  batch::run_pairs(qi, ti, pairs, ropt, [&](batch::Outcome&& o) {
+    if (o.result) {
+      if (!lo.reports.empty()) {
+        const std::string path = (fs::path(lo.reports) / (stem_of(queries[o.query].pdb) + "_" +
+                                                           stem_of(targets[o.target].pdb) + ".txt"))
+                                     .string();
+        std::ofstream f(path, std::ios::binary);
+        for (const std::string& w : qi[o.query]->warnings()) f << w;
+        for (const std::string& w : ti[o.target]->warnings()) f << w;
+        f << report(*o.result, o.seconds);
+        if (!f) throw Error("Error: cannot write the report " + path);
+      }
+    } else if (!o.skipped) {
+      ++failed;
+      // Pairs of an unreadable interface were named with it.
+      if (qi[o.query] && ti[o.target])
+        progress.message("Error: comparing " + queries[o.query].name + " with " + targets[o.target].name +
+                         ": " + o.error);
+    }
+    writer.add(o);
+    progress.step(!o.skipped);
+  });
+  progress.finish();
+  if (failed > 0 || unreadable > 0) {
+    err << failed << " of " << pairs.count() << " comparisons failed";
+    if (unreadable > 0) err << " (" << unreadable << " interfaces could not be read)";
+    err << '\n';
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace tarvix
