@@ -41,9 +41,11 @@ void write_superposition(const std::string& path, const std::string& pdb1, const
   // Structure 2 keeps its chain names; those of structure 1 that clash take
   // the first names neither structure uses.
   std::set<char> used;
-  for (const std::string& l : two) used.insert(chain_of(l));
+  for (const std::string& l : two)
+    if (is_atom(l)) used.insert(chain_of(l));
   std::set<char> own1;
-  for (const std::string& l : one) own1.insert(chain_of(l));
+  for (const std::string& l : one)
+    if (is_atom(l)) own1.insert(chain_of(l));
   std::map<char, char> newname;
   static const std::string kNames = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   for (char c : own1) {
@@ -86,7 +88,7 @@ void write_superposition(const std::string& path, const std::string& pdb1, const
       }
       line.replace(60, 6, aligned ? "  1.00" : "  0.00");
     }
-    if (line.size() > 21 && line[21] != ' ') line[21] = newname[line[21]];
+    if (newname.count(line[21])) line[21] = newname[line[21]];
     out << line.substr(0, line.find_last_not_of(' ') + 1) << '\n';
   }
   for (std::string line : two) {
