@@ -119,11 +119,17 @@ std::string json_row(const Result& r) {
     row += ",\"rotation\":[";
     for (int i = 0; i < 3; ++i) {
       row += i ? ",[" : "[";
-      for (int j = 0; j < 3; ++j) row += (j ? "," : "") + json_number(F(r.rotation[i][j], 15, 10));
+      for (int j = 0; j < 3; ++j) {
+        if (j) row += ',';
+        row += json_number(F(r.rotation[i][j], 15, 10));
+      }
       row += "]";
     }
     row += "],\"translation\":[";
-    for (int i = 0; i < 3; ++i) row += (i ? "," : "") + json_number(F(r.translation[i], 18, 10));
+    for (int i = 0; i < 3; ++i) {
+      if (i) row += ',';
+      row += json_number(F(r.translation[i], 18, 10));
+    }
     row += "],\"pairs\":[";
     for (size_t k = 0; k < r.pairs.size(); ++k) {
       const AlignedPair& p = r.pairs[k];
@@ -140,7 +146,8 @@ std::string json_row(const Result& r) {
   return row + "}\n";
 }
 
-std::set<std::pair<std::string, std::string>> rows_done(const std::string& path, Format format) {
+std::set<std::pair<std::string, std::string>> rows_done(const std::string& path, Format format,
+                                                        bool drop_last_query) {
   std::set<std::pair<std::string, std::string>> done;
   std::string text;
   {
@@ -150,19 +157,17 @@ std::set<std::pair<std::string, std::string>> rows_done(const std::string& path,
     s << in.rdbuf();
     text = s.str();
   }
-  const size_t end = text.rfind('\n');
-  const size_t keep = end == std::string::npos ? 0 : end + 1;
-  if (keep < text.size()) {
-    // The last row was cut short: drop it, it is written again.
-    text.resize(keep);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out) throw Error("Error: cannot rewrite " + path + " to drop its unfinished last line");
-  }
-  std::istringstream in(text);
+  // Every complete line: its start and its (query, target).
+  std::vector<std::pair<size_t, std::pair<std::string, std::string>>> rows;
+  size_t at = 0;
   int lineno = 0;
-  for (std::string line; std::getline(in, line);) {
+  for (size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string line = text.substr(at, end - at);
     ++lineno;
+    auto bad = [&] {
+      return Error("Error: line " + std::to_string(lineno) + " of " + path +
+                   " is not a row of a search table; not resuming");
+    };
     if (format == Format::Tsv) {
       if (lineno == 1) {
         if (line + '\n' != tsv_header())
@@ -171,16 +176,28 @@ std::set<std::pair<std::string, std::string>> rows_done(const std::string& path,
       }
       const size_t t1 = line.find('\t');
       const size_t t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
-      if (t2 == std::string::npos)
-        throw Error("Error: line " + std::to_string(lineno) + " of " + path + " is not a row of a search table");
-      done.emplace(line.substr(0, t1), line.substr(t1 + 1, t2 - t1 - 1));
+      if (t2 == std::string::npos) throw bad();
+      rows.push_back({at, {line.substr(0, t1), line.substr(t1 + 1, t2 - t1 - 1)}});
     } else {
       const auto q = json_field(line, "query"), t = json_field(line, "target");
-      if (!q || !t)
-        throw Error("Error: line " + std::to_string(lineno) + " of " + path + " is not a row of a search table");
-      done.emplace(*q, *t);
+      if (!q || !t) throw bad();
+      rows.push_back({at, {*q, *t}});
     }
   }
+  size_t keep = at;  // a last line without its line end goes
+  if (drop_last_query && !rows.empty()) {
+    const std::string last = rows.back().second.first;
+    while (!rows.empty() && rows.back().second.first == last) {
+      keep = rows.back().first;
+      rows.pop_back();
+    }
+  }
+  if (keep < text.size()) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text.substr(0, keep);
+    if (!out) throw Error("Error: cannot rewrite " + path + " to drop its unfinished rows");
+  }
+  for (const auto& r : rows) done.insert(r.second);
   return done;
 }
 

@@ -31,8 +31,11 @@ std::string json_row(const Result& r);
 
 // The (query, target) names of the rows of a table written earlier. A last
 // line without its line end (a run killed while writing it) is cut off the
-// file. Throws Error when the file is not such a table.
-std::set<std::pair<std::string, std::string>> rows_done(const std::string& path, Format format);
+// file; with `drop_last_query`, so are all the rows of the last query (a
+// table of --top rows is written query by query, and the last block may be
+// unfinished). Throws Error when the file is not such a table.
+std::set<std::pair<std::string, std::string>> rows_done(const std::string& path, Format format,
+                                                        bool drop_last_query = false);
 
 struct TableOptions {
   Format format = Format::Tsv;

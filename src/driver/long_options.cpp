@@ -150,7 +150,7 @@ LongOptions take_long_options(std::vector<std::string>& args) {
   if (lo.search && !lo.targets) misuse("Error: --search needs --targets LIST");
   if (lo.targets && !lo.search) misuse("Error: --targets is given without --search");
   if (!lo.is_search()) {
-    for (const char* o : {"--threads", "--format", "--out", "--top", "--min-score", "--reports", "--resume", "--quiet"})
+    for (const char* o : {"--threads", "--format", "--out", "--top", "--min-score", "--reports", "--resume"})
       if (given(o)) misuse(std::string("Error: ") + o + " applies to --search and --all-vs-all only");
   } else if (given("--superpose")) {
     misuse("Error: --superpose applies to a single comparison only");
@@ -239,7 +239,7 @@ int run_search(const LongOptions& lo, const Settings& set, std::FILE* table, std
   std::set<std::pair<std::string, std::string>> done;
   std::set<std::string> done_queries;
   if (lo.resume) {
-    done = batch::rows_done(lo.out, topt.format);
+    done = batch::rows_done(lo.out, topt.format, lo.top.has_value());
     for (const auto& d : done) done_queries.insert(d.first);
     std::error_code ec;
     topt.header = !(fs::exists(lo.out, ec) && fs::file_size(lo.out, ec) > 0);

@@ -20,7 +20,12 @@ TEST(Settings, UsageTextOnlyAsTheFirstArgument) {
   printhelp(usage);
   const std::string u = usage.str();
   EXPECT_EQ(u.substr(0, 70), "\nUsage: Tarvix <options> pdbfile1 pdbfile2 contactfile1 contactfile2\n\n");
-  EXPECT_EQ(std::count(u.begin(), u.end(), '\n'), 13);
+  // The classic text, then the long options.
+  const std::string classic = u.substr(0, u.find("Searches"));
+  EXPECT_EQ(std::count(classic.begin(), classic.end(), '\n'), 13);
+  for (const char* o : {"--search", "--targets", "--all-vs-all", "--threads", "--format", "--out", "--resume",
+                        "--top", "--min-score", "--reports", "--quiet", "--superpose"})
+    EXPECT_NE(u.find(std::string(o) + " "), std::string::npos) << o;
   using Args = std::vector<std::string>;
   for (const Args& args : std::vector<Args>{{}, {""}, {"?"}, {"-h  ", "a"}, {"", "-s"}}) {
     std::ostringstream out;
