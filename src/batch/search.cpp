@@ -6,6 +6,8 @@
 #include <mutex>
 #include <thread>
 
+#include "structure/zero_vector.h"
+
 namespace tarvix::batch {
 
 PairSet PairSet::cross(size_t nq, size_t nt) {
@@ -124,6 +126,7 @@ void parallel_for(size_t n, int threads, const std::atomic<bool>* stop, Body bod
 
 std::vector<std::optional<Interface>> read_all(const std::vector<Entry>& entries, bool ca, int threads,
                                                std::vector<std::string>& errors) {
+  zero_blocks_mapped = false;
   std::vector<std::optional<Interface>> out(entries.size());
   errors.assign(entries.size(), std::string());
   parallel_for(entries.size(), threads, nullptr, [&](size_t i) {
@@ -144,6 +147,8 @@ std::vector<std::optional<Interface>> read_all(const std::vector<Entry>& entries
 void run_pairs(const std::vector<std::optional<Interface>>& queries,
                const std::vector<std::optional<Interface>>& targets, const PairSet& pairs,
                const RunOptions& options, const std::function<void(Outcome&&)>& sink) {
+  // Many comparisons in one process: reuse freed blocks rather than map them anew.
+  zero_blocks_mapped = false;
   std::mutex sink_lock;
   const int threads = options.threads > 0 ? options.threads : default_threads();
   parallel_for(pairs.count(), threads, options.stop, [&](size_t k) {

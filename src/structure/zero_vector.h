@@ -10,6 +10,7 @@
 
 #include <sys/mman.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <new>
@@ -18,6 +19,13 @@
 #include <vector>
 
 namespace tarvix {
+
+// Whether large blocks are mapped from the system (the default, best for one
+// comparison per process) or taken from the general allocator (best when one
+// process runs many comparisons: freed blocks are reused instead of being
+// unmapped and faulted in again). Every block records how it was obtained, so
+// the choice may change at any time.
+inline std::atomic<bool> zero_blocks_mapped{true};
 
 template <class T>
 struct ZeroAllocator {
@@ -33,21 +41,31 @@ struct ZeroAllocator {
 #else
   static constexpr std::size_t kMapped = std::size_t{1} << 14;
 #endif
+  // Room in front of each block for how it was obtained (keeps any alignment
+  // the general allocator gives).
+  static constexpr std::size_t kHeader = 64;
+  enum : unsigned char { kFromHeap = 1, kFromMap = 2 };
+
   T* allocate(std::size_t n) {
-    if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
-    const std::size_t bytes = n * sizeof(T);
-    if (bytes >= kMapped) {
-      void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (p == MAP_FAILED) throw std::bad_alloc();
-      return static_cast<T*>(p);
+    if (n > (static_cast<std::size_t>(-1) - kHeader) / sizeof(T)) throw std::bad_alloc();
+    const std::size_t bytes = n * sizeof(T) + kHeader;
+    unsigned char* p;
+    if (bytes >= kMapped && zero_blocks_mapped.load(std::memory_order_relaxed)) {
+      void* m = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (m == MAP_FAILED) throw std::bad_alloc();
+      p = static_cast<unsigned char*>(m);
+      p[0] = kFromMap;
+    } else {
+      p = static_cast<unsigned char*>(std::calloc(bytes, 1));
+      if (p == nullptr) throw std::bad_alloc();
+      p[0] = kFromHeap;
     }
-    void* p = std::calloc(n == 0 ? 1 : n, sizeof(T));
-    if (p == nullptr) throw std::bad_alloc();
-    return static_cast<T*>(p);
+    return reinterpret_cast<T*>(p + kHeader);
   }
-  void deallocate(T* p, std::size_t n) noexcept {
-    if (n * sizeof(T) >= kMapped)
-      ::munmap(p, n * sizeof(T));
+  void deallocate(T* block, std::size_t n) noexcept {
+    unsigned char* p = reinterpret_cast<unsigned char*>(block) - kHeader;
+    if (p[0] == kFromMap)
+      ::munmap(p, n * sizeof(T) + kHeader);
     else
       std::free(p);
   }
