@@ -38,6 +38,7 @@ bench:
 	build-bench/bench_scoring
 	build-bench/bench_search
 	bench/whole_run.sh build-bench/Tarvix 5
+	bench/search_threads.sh build-bench/Tarvix 3
 	bench/scaling.py build-bench/Tarvix build-bench/make_interface $(SIZES)
 
 clean:
