@@ -49,7 +49,8 @@ std::vector<Entry> read_entries(const std::string& arg, bool ca) {
   if (fs::is_directory(arg, ec)) {
     std::vector<std::string> files;
     for (const auto& f : fs::directory_iterator(arg, ec))
-      if (f.is_regular_file(ec) && has_extension(f.path(), {".pdb"})) files.push_back(f.path().string());
+      if (f.is_regular_file(ec) && has_extension(f.path(), {".pdb"}))
+        files.push_back(f.path().lexically_normal().string());
     if (ec) throw Error("Error: cannot list the directory " + arg + ": " + ec.message());
     std::sort(files.begin(), files.end());
     for (const std::string& f : files) out.push_back(entry_of(f, "", ca));
