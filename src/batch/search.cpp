@@ -58,6 +58,13 @@ size_t PairSet::pairs_of(size_t q) const {
   return t1_ > first ? t1_ - first : 0;
 }
 
+std::optional<size_t> PairSet::number_of(size_t q, size_t t) const {
+  if (q >= nq_ || pairs_of(q) == 0) return std::nullopt;
+  const size_t first = triangle_ ? std::max(t0_, q + 1) : t0_;
+  if (t < first || t >= t1_) return std::nullopt;
+  return start_[q] + (t - first);
+}
+
 std::pair<size_t, size_t> PairSet::at(size_t k) const {
   // The last query whose first pair number is at most k and that has pairs.
   const auto it = std::upper_bound(start_.begin(), start_.end() - 1, k);

@@ -35,6 +35,8 @@ class PairSet {
   std::pair<size_t, size_t> at(size_t k) const;
   // How many pairs query q has.
   size_t pairs_of(size_t q) const;
+  // The number of the pair (q, t); nullopt when the set does not hold it.
+  std::optional<size_t> number_of(size_t q, size_t t) const;
 
  private:
   bool triangle_ = false;

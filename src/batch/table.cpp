@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -11,6 +13,8 @@
 
 namespace tarvix::batch {
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string trim(const std::string& s) {
   const size_t a = s.find_first_not_of(' ');
@@ -146,59 +150,63 @@ std::string json_row(const Result& r) {
   return row + "}\n";
 }
 
-std::set<std::pair<std::string, std::string>> rows_done(const std::string& path, Format format,
-                                                        bool drop_last_query) {
-  std::set<std::pair<std::string, std::string>> done;
-  std::string text;
-  {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return done;  // nothing written yet
-    std::stringstream s;
-    s << in.rdbuf();
-    text = s.str();
-  }
-  // Every complete line: its start and its (query, target).
-  std::vector<std::pair<size_t, std::pair<std::string, std::string>>> rows;
-  size_t at = 0;
+void rows_done(const std::string& path, Format format, bool drop_last_query,
+               const std::function<void(const std::string& query, const std::string& target)>& each) {
+  // The (query, target) of one line; nullopt for the TSV header.
   int lineno = 0;
-  for (size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
-    const std::string line = text.substr(at, end - at);
+  auto names = [&](const std::string& line) -> std::optional<std::pair<std::string, std::string>> {
     ++lineno;
-    auto bad = [&] {
-      return Error("Error: line " + std::to_string(lineno) + " of " + path +
-                   " is not a row of a search table; not resuming");
-    };
+    const Error bad("Error: line " + std::to_string(lineno) + " of " + path +
+                    " is not a row of a search table; not resuming");
     if (format == Format::Tsv) {
       if (lineno == 1) {
         if (line + '\n' != tsv_header())
           throw Error("Error: " + path + " does not start with the header of a search table; not resuming");
-        continue;
+        return std::nullopt;
       }
       const size_t t1 = line.find('\t');
       const size_t t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
-      if (t2 == std::string::npos) throw bad();
-      rows.push_back({at, {line.substr(0, t1), line.substr(t1 + 1, t2 - t1 - 1)}});
-    } else {
-      const auto q = json_field(line, "query"), t = json_field(line, "target");
-      if (!q || !t) throw bad();
-      rows.push_back({at, {*q, *t}});
+      if (t2 == std::string::npos) throw bad;
+      return std::make_pair(line.substr(0, t1), line.substr(t1 + 1, t2 - t1 - 1));
     }
-  }
-  size_t keep = at;  // a last line without its line end goes
-  if (drop_last_query && !rows.empty()) {
-    const std::string last = rows.back().second.first;
-    while (!rows.empty() && rows.back().second.first == last) {
-      keep = rows.back().first;
-      rows.pop_back();
+    const auto q = json_field(line, "query"), t = json_field(line, "target");
+    if (!q || !t) throw bad;
+    return std::make_pair(*q, *t);
+  };
+
+  // First pass: check every line and find where the finished rows end.
+  std::uint64_t keep = 0, block = 0;  // end of the last complete line; start of the last query's rows
+  std::string last_query;
+  {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return;  // nothing written yet
+    std::uint64_t at = 0;
+    for (std::string line; std::getline(in, line);) {
+      if (in.eof()) break;  // no line end: cut short
+      const auto n = names(line);
+      if (n && n->first != last_query) {
+        last_query = n->first;
+        block = at;
+      }
+      at += line.size() + 1;
+      keep = at;
     }
+    if (in.bad()) throw Error("Error: cannot read " + path);
   }
-  if (keep < text.size()) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text.substr(0, keep);
-    if (!out) throw Error("Error: cannot rewrite " + path + " to drop its unfinished rows");
+  if (drop_last_query && !last_query.empty()) keep = block;
+  std::error_code ec;
+  if (keep < fs::file_size(path, ec)) {
+    fs::resize_file(path, keep, ec);
+    if (ec) throw Error("Error: cannot cut the unfinished rows off " + path + ": " + ec.message());
   }
-  for (const auto& r : rows) done.insert(r.second);
-  return done;
+  // Second pass: the rows that stay.
+  std::ifstream in(path, std::ios::binary);
+  lineno = 0;
+  std::uint64_t at = 0;
+  for (std::string line; at < keep && std::getline(in, line);) {
+    at += line.size() + 1;
+    if (const auto n = names(line)) each(n->first, n->second);
+  }
 }
 
 TableWriter::TableWriter(std::FILE* out, const PairSet& pairs, const TableOptions& options)

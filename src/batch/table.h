@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -29,13 +30,14 @@ std::string tsv_row(const Result& r);
 // where the table has "NA".
 std::string json_row(const Result& r);
 
-// The (query, target) names of the rows of a table written earlier. A last
-// line without its line end (a run killed while writing it) is cut off the
-// file; with `drop_last_query`, so are all the rows of the last query (a
-// table of --top rows is written query by query, and the last block may be
-// unfinished). Throws Error when the file is not such a table.
-std::set<std::pair<std::string, std::string>> rows_done(const std::string& path, Format format,
-                                                        bool drop_last_query = false);
+// Calls each(query, target) for the rows of a table written earlier, in
+// order. A last line without its line end (a run killed while writing it) is
+// cut off the file; with `drop_last_query`, so are all the rows of the last
+// query (a table of --top rows is written query by query, and the last block
+// may be unfinished). Throws Error, before any call, when the file is not such
+// a table.
+void rows_done(const std::string& path, Format format, bool drop_last_query,
+               const std::function<void(const std::string& query, const std::string& target)>& each);
 
 struct TableOptions {
   Format format = Format::Tsv;

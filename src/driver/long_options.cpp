@@ -11,6 +11,7 @@
 #include <ostream>
 #include <set>
 #include <sstream>
+#include <unordered_map>
 
 #include "api/report.h"
 #include "api/tarvix.h"
@@ -235,12 +236,29 @@ int run_search(const LongOptions& lo, const Settings& set, std::FILE* table, std
   topt.top = lo.top;
   topt.min_score = lo.min_score;
 
-  // Resuming: the pairs (or, with --top, the queries) already in the table.
-  std::set<std::pair<std::string, std::string>> done;
-  std::set<std::string> done_queries;
+  // Resuming: the pairs (or, with --top, the queries) already in the table,
+  // one bit each.
+  std::vector<bool> done_pair, done_query;
   if (lo.resume) {
-    done = batch::rows_done(lo.out, topt.format, lo.top.has_value());
-    for (const auto& d : done) done_queries.insert(d.first);
+    std::unordered_map<std::string, std::vector<size_t>> qindex, tindex;
+    for (size_t i = 0; i < queries.size(); ++i) qindex[queries[i].name].push_back(i);
+    for (size_t i = 0; i < targets.size(); ++i) tindex[targets[i].name].push_back(i);
+    done_pair.assign(lo.top ? 0 : pairs.count(), false);
+    done_query.assign(lo.top ? queries.size() : 0, false);
+    batch::rows_done(lo.out, topt.format, lo.top.has_value(), [&](const std::string& q, const std::string& t) {
+      const auto qi = qindex.find(q);
+      if (qi == qindex.end()) return;
+      for (size_t a : qi->second) {
+        if (lo.top) {
+          done_query[a] = true;
+          continue;
+        }
+        const auto ti = tindex.find(t);
+        if (ti == tindex.end()) continue;
+        for (size_t b : ti->second)
+          if (const auto k = pairs.number_of(a, b)) done_pair[*k] = true;
+      }
+    });
     std::error_code ec;
     topt.header = !(fs::exists(lo.out, ec) && fs::file_size(lo.out, ec) > 0);
   }
@@ -263,8 +281,7 @@ int run_search(const LongOptions& lo, const Settings& set, std::FILE* table, std
   ropt.threads = threads;
   if (lo.resume) {
     ropt.skip = [&](size_t q, size_t t) {
-      return lo.top ? done_queries.count(queries[q].name) > 0
-                    : done.count({queries[q].name, targets[t].name}) > 0;
+      return lo.top ? done_query[q] : done_pair[*pairs.number_of(q, t)];
     };
   }
   Progress progress(err, !lo.quiet && isatty(STDERR_FILENO), pairs.count());
