@@ -58,6 +58,11 @@ size_t PairSet::pairs_of(size_t q) const {
   return t1_ > first ? t1_ - first : 0;
 }
 
+bool PairSet::has_target(size_t t) const {
+  if (t < t0_ || t >= t1_ || q1_ <= q0_) return false;
+  return !triangle_ || t > q0_;  // some query of the block lies before t
+}
+
 std::optional<size_t> PairSet::number_of(size_t q, size_t t) const {
   if (q >= nq_ || pairs_of(q) == 0) return std::nullopt;
   const size_t first = triangle_ ? std::max(t0_, q + 1) : t0_;
@@ -132,12 +137,13 @@ void parallel_for(size_t n, int threads, const std::atomic<bool>* stop, Body bod
 }  // namespace
 
 std::vector<std::optional<Interface>> read_all(const std::vector<Entry>& entries, bool ca, int threads,
-                                               std::vector<std::string>& errors) {
+                                               std::vector<std::string>& errors, const std::vector<bool>* wanted) {
   zero_blocks_mapped = false;
   std::vector<std::optional<Interface>> out(entries.size());
   errors.assign(entries.size(), std::string());
   parallel_for(entries.size(), threads, nullptr, [&](size_t i) {
     const Entry& e = entries[i];
+    if (wanted && !(*wanted)[i]) return;
     try {
       Interface f = ca ? Interface::read_ca(e.pdb) : Interface::read(e.pdb, e.contacts);
       if (f.name() != e.name) f = Interface::from_structure(f.structure(), e.name, f.warnings());

@@ -33,6 +33,9 @@ class PairSet {
   size_t queries() const { return nq_; }
   // The pair numbered k: (query index, target index).
   std::pair<size_t, size_t> at(size_t k) const;
+  // Whether query q, or target t, is in some pair of the set.
+  bool has_query(size_t q) const { return pairs_of(q) > 0; }
+  bool has_target(size_t t) const;
   // How many pairs query q has.
   size_t pairs_of(size_t q) const;
   // The number of the pair (q, t); nullopt when the set does not hold it.
@@ -66,10 +69,11 @@ struct RunOptions {
   const std::atomic<bool>* stop = nullptr;
 };
 
-// Reads interfaces on `threads` threads. A failed read leaves nothing and
-// records the message in errors[i].
+// Reads interfaces on `threads` threads (only those with wanted[i], when
+// given). A failed read leaves nothing and records the message in errors[i].
 std::vector<std::optional<Interface>> read_all(const std::vector<Entry>& entries, bool ca, int threads,
-                                               std::vector<std::string>& errors);
+                                               std::vector<std::string>& errors,
+                                               const std::vector<bool>* wanted = nullptr);
 
 // Runs the pairs; `sink` is called once per pair (skipped ones too), from the
 // worker threads, never from two at once.

@@ -135,6 +135,16 @@ LongOptions take_long_options(std::vector<std::string>& args) {
       lo.min_score = x;
     } else if (name == "--reports") {
       lo.reports = take();
+    } else if (name == "--block") {
+      const std::string v = take();
+      std::array<size_t, 4> b{};
+      unsigned long long x[4];
+      char tail = 0;
+      if (std::sscanf(v.c_str(), "%llu:%llu,%llu:%llu%c", &x[0], &x[1], &x[2], &x[3], &tail) != 4 ||
+          x[0] > x[1] || x[2] > x[3] || v.find('-') != std::string::npos)
+        misuse("Error: the value \"" + v + "\" of option --block must be Q0:Q1,T0:T1 (0-based, Q0 <= Q1, T0 <= T1)");
+      for (int k = 0; k < 4; ++k) b[k] = static_cast<size_t>(x[k]);
+      lo.block = b;
     } else if (name == "--superpose") {
       lo.superpose = take();
     } else if (name == "--resume" || name == "--quiet" || name == "--help") {
@@ -151,7 +161,7 @@ LongOptions take_long_options(std::vector<std::string>& args) {
   if (lo.search && !lo.targets) misuse("Error: --search needs --targets LIST");
   if (lo.targets && !lo.search) misuse("Error: --targets is given without --search");
   if (!lo.is_search()) {
-    for (const char* o : {"--threads", "--format", "--out", "--top", "--min-score", "--reports", "--resume"})
+    for (const char* o : {"--threads", "--format", "--out", "--top", "--min-score", "--reports", "--resume", "--block"})
       if (given(o)) misuse(std::string("Error: ") + o + " applies to --search and --all-vs-all only");
   } else if (given("--superpose")) {
     misuse("Error: --superpose applies to a single comparison only");
@@ -175,6 +185,8 @@ void print_long_help(std::ostream& out) {
          "     --min-score X   only rows with a score of at least X\n"
          "     --reports DIR   also write each pair's report to DIR\n"
          "     --quiet         no progress line on the terminal\n"
+         "     --block Q0:Q1,T0:T1  only queries Q0..Q1-1 with targets T0..T1-1 (0-based\n"
+         "                     list positions), to split a large search into parts\n"
          "Single comparisons:\n"
          "     --superpose FILE  write structure 1 moved onto structure 2, with structure 2,\n"
          "                       as one PDB file (aligned residues: B-factor 1.00)\n"
@@ -208,10 +220,18 @@ int run_search(const LongOptions& lo, const Settings& set, std::FILE* table, std
     if (ec) throw Error("Error: cannot create the report directory " + lo.reports + ": " + ec.message());
   }
 
-  // Every interface once; an unreadable one is named once and its pairs fail.
+  batch::PairSet pairs =
+      triangle ? batch::PairSet::triangle(queries.size()) : batch::PairSet::cross(queries.size(), targets.size());
+  if (lo.block) pairs = pairs.restricted((*lo.block)[0], (*lo.block)[1], (*lo.block)[2], (*lo.block)[3]);
+
+  // Every interface the pairs use, once; an unreadable one is named once and
+  // its pairs fail.
+  std::vector<bool> qwanted(queries.size()), twanted(targets.size());
+  for (size_t i = 0; i < queries.size(); ++i) qwanted[i] = pairs.has_query(i) || (triangle && pairs.has_target(i));
+  for (size_t i = 0; i < targets.size(); ++i) twanted[i] = pairs.has_target(i);
   std::vector<std::string> qerr, terr;
-  const auto qi = batch::read_all(queries, ca, threads, qerr);
-  const auto ti = triangle ? qi : batch::read_all(targets, ca, threads, terr);
+  const auto qi = batch::read_all(queries, ca, threads, qerr, &qwanted);
+  const auto ti = triangle ? qi : batch::read_all(targets, ca, threads, terr, &twanted);
   if (triangle) terr = qerr;
   int unreadable = 0;
   auto tell = [&](const std::vector<batch::Entry>& list, const std::vector<std::optional<Interface>>& read,
@@ -220,16 +240,13 @@ int run_search(const LongOptions& lo, const Settings& set, std::FILE* table, std
       if (!errors[i].empty()) {
         ++unreadable;
         err << errors[i] << " (" << list[i].name << " left out)\n";
-      } else {
+      } else if (read[i]) {
         for (const std::string& w : read[i]->warnings()) err << list[i].name << ": " << w;
       }
     }
   };
   tell(queries, qi, qerr);
   if (!triangle) tell(targets, ti, terr);
-
-  const batch::PairSet pairs =
-      triangle ? batch::PairSet::triangle(queries.size()) : batch::PairSet::cross(queries.size(), targets.size());
 
   batch::TableOptions topt;
   topt.format = lo.format == "json" ? batch::Format::Json : batch::Format::Tsv;

@@ -2,6 +2,7 @@
 // extras of a single comparison. Words starting with "--" are always options.
 #pragma once
 
+#include <array>
 #include <cstdio>
 #include <iosfwd>
 #include <optional>
@@ -23,6 +24,9 @@ struct LongOptions {
   bool resume = false;
   bool quiet = false;
   bool help = false;
+  // --block Q0:Q1,T0:T1: only queries Q0..Q1-1 and targets T0..T1-1 (0-based
+  // positions in the lists; for --all-vs-all both in the one list)
+  std::optional<std::array<size_t, 4>> block;
   std::string superpose;  // single comparisons
   std::vector<std::string> given;  // the long options seen, for the checks
 

@@ -40,10 +40,17 @@ TEST(PairSet, EveryPairOnceInOutputOrder) {
   for (const Want& w : cases) {
     ASSERT_EQ(w.set.count(), w.pairs.size());
     size_t per_query = 0;
-    for (size_t k = 0; k < w.pairs.size(); ++k) EXPECT_EQ(w.set.at(k), w.pairs[k]) << k;
+    for (size_t k = 0; k < w.pairs.size(); ++k) {
+      EXPECT_EQ(w.set.at(k), w.pairs[k]) << k;
+      EXPECT_EQ(w.set.number_of(w.pairs[k].first, w.pairs[k].second), k);
+      EXPECT_TRUE(w.set.has_query(w.pairs[k].first) && w.set.has_target(w.pairs[k].second));
+    }
     for (size_t q = 0; q < w.set.queries(); ++q) per_query += w.set.pairs_of(q);
     EXPECT_EQ(per_query, w.pairs.size());
   }
+  EXPECT_EQ(tri.number_of(1, 1), std::nullopt);  // not a pair of the triangle
+  EXPECT_EQ(tri.restricted(1, 3, 2, 4).number_of(0, 2), std::nullopt);
+  EXPECT_FALSE(tri.restricted(1, 3, 0, 4).has_target(1));  // only query 1 could precede it
   // Blocks of a split triangle cover it exactly once.
   const PairSet big = PairSet::triangle(7);
   size_t covered = 0;

@@ -172,6 +172,31 @@ TEST_F(Search, BadEntriesAreNamedAndTheRestGoesOn) {
   }
 }
 
+TEST_F(Search, BlocksSplitAJobWithoutOverlap) {
+  const std::string l = list("some", pdbs(kSome));
+  const std::string full = run_({"--all-vs-all", l});
+  ASSERT_EQ(status_, 0);
+  // Rows 0..2 and 3..5 of the pair matrix, columns split at 4.
+  std::string joined;
+  for (const char* b : {"0:3,0:4", "0:3,4:6", "3:6,0:6"}) {
+    std::string part = run_({"--all-vs-all", l, "--block", b});
+    ASSERT_EQ(status_, 0) << err_.str();
+    joined += part.substr(part.find('\n') + 1);
+  }
+  // The first query's rows come in two parts; put them in target order.
+  std::vector<std::string> want, got;
+  std::istringstream a(full.substr(full.find('\n') + 1)), b(joined);
+  for (std::string line; std::getline(a, line);) want.push_back(line);
+  for (std::string line; std::getline(b, line);) got.push_back(line);
+  std::sort(want.begin(), want.end());
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, want);
+  for (const char* bad : {"3:1,0:2", "1:2", "-1:2,0:3", "a:b,c:d"}) {
+    run_({"--all-vs-all", l, "--block", bad});
+    EXPECT_EQ(status_, 2) << bad;
+  }
+}
+
 // CA atoms of the superposition file by chain and residue number.
 std::map<std::pair<char, std::string>, Coord> cas(const std::string& file) {
   std::map<std::pair<char, std::string>, Coord> out;
