@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 
+#include "driver/complex_run.h"
 #include "driver/format.h"
 #include "driver/report.h"
 #include "driver/rounds.h"
@@ -43,43 +44,50 @@ int compare(const Settings& set, std::ostream& out, std::chrono::steady_clock::t
     read_contacts(set.file(2), "contactfile1", *s1);
     read_contacts(set.file(3), "contactfile2", *s2);
   }
-  if (s1->len <= 5 || s2->len <= 5) {
+  return compare_structures(set, *s1, *s2, out, start);
+}
+
+}  // namespace
+
+int compare_structures(const Settings& set, Structure& s1, Structure& s2,
+                       std::ostream& out, std::chrono::steady_clock::time_point start) {
+  if (s1.len <= 5 || s2.len <= 5) {
     out << "\n Error: the minimum length of a structure is six residues.\n\n";
     throw Error("", ExitCode::kDataError, true);
   }
-  Derived der = derive_scoring_parameters(set, s1->len, s2->len);
-  mark_sides(*s1);
-  mark_sides(*s2);
-  const int num_cont1 = contact_total(*s1);
-  const int num_cont2 = contact_total(*s2);
+  Derived der = derive_scoring_parameters(set, s1.len, s2.len);
+  mark_sides(s1);
+  mark_sides(s2);
+  const int num_cont1 = contact_total(s1);
+  const int num_cont2 = contact_total(s2);
   if (num_cont1 < 5 || num_cont2 < 5) {
     out << "num_cont1 =" << fmt::I(num_cont1, 3) << ", num_con2=" << fmt::I(num_cont2, 3) << '\n'
         << "Error: the number of contacts is too small. Please check your input files.\n\n";
     throw Error("", ExitCode::kDataError, true);
   }
   Settings effective = set;
-  if (std::min(s1->len, s2->len) < 15) {
+  if (std::min(s1.len, s2.len) < 15) {
     effective.pvalue = false;
     out << "Warning: a minimum of 15 residues is required for p-value calculations. P-value not "
            "caculated!\n";
   }
   // The report prints the lengths and identifiers as read; the rounds reorder
   // the chains of the structures in place.
-  const BestRound best = search_rounds(*s1, *s2, effective, der);
-  const ReportInput in{effective, der, *s1, *s2, num_cont1, num_cont2, best};
+  const BestRound best = search_rounds(s1, s2, effective, der);
+  const ReportInput in{effective, der, s1, s2, num_cont1, num_cont2, best};
   if (!write_report(out, in)) return 0;
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   write_running_time(out, elapsed.count());
   return 0;
 }
 
-}  // namespace
-
 int run(const std::vector<std::string>& args, std::ostream& out) {
   const auto start = std::chrono::steady_clock::now();
   try {
     const std::optional<Settings> set = parse_arguments(args, out);
     if (!set) return 0;
+    if (set->mode == RunMode::kComplex) return compare_complexes(*set, out, std::cerr, start);
+    if (set->mode == RunMode::kExtract) return extract_complex(*set, out, std::cerr);
     return compare(*set, out, start);
   } catch (const Error& e) {
     if (!e.already_printed()) out << e.what() << '\n';

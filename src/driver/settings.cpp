@@ -39,6 +39,14 @@ void printhelp(std::ostream& out) {
          "     -b        Normalize the score by the minimum size of two interfaces.\n"
          "     -c        Normalize the score by the maximum size of two interfaces.\n"
          "     -v        0 - no alignment,  1 - concise alignment, 2 - detailed alignment.\n"
+         "\n"
+         "Interfaces of whole complexes (PDB or mmCIF files, gzipped or not):\n"
+         "       Tarvix --complex <options> file1[:sides1] file2[:sides2]\n"
+         "       Tarvix --extract file[:sides] --out prefix\n"
+         "     sides     side1:side2, each one chain or several (file.cif:H,L:A); without\n"
+         "               them the file must have exactly two protein chains.\n"
+         "     --ss <s>  Secondary structure from dssp (mkdssp, the default) or ca (CA geometry).\n"
+         "     --out <p> With --extract: write p.pdb and p.contacts.\n"
          "\n";
 }
 
@@ -85,9 +93,26 @@ std::optional<Settings> parse_arguments(const std::vector<std::string>& raw, std
     }
     return v;
   };
+  bool ss_given = false;
   for (; p < args.size(); ++p) {
     const std::string& w = args[p];
-    if (w == "-o") {
+    if (w == "--complex") {
+      if (s.mode == RunMode::kExtract) misuse("Error: --complex and --extract exclude each other");
+      s.mode = RunMode::kComplex;
+    } else if (w == "--extract") {
+      if (s.mode == RunMode::kComplex) misuse("Error: --complex and --extract exclude each other");
+      s.mode = RunMode::kExtract;
+      s.extract = value(w);
+    } else if (w == "--out") {
+      s.out_prefix = value(w);
+      if (s.out_prefix.empty()) misuse("Error: option --out needs a file name prefix");
+    } else if (w == "--ss") {
+      const std::string v = value(w);
+      if (v == "dssp") s.ss = SsSource::kDssp;
+      else if (v == "ca") s.ss = SsSource::kCa;
+      else misuse("Error: the value \"" + v + "\" of option --ss is neither dssp nor ca");
+      ss_given = true;
+    } else if (w == "-o") {
       s.outname = value(w);
     } else if (w == "-L") {
       const int v = int_value(w);
@@ -132,6 +157,20 @@ std::optional<Settings> parse_arguments(const std::vector<std::string>& raw, std
       }
       s.files.push_back(w);
     }
+  }
+  if (s.mode == RunMode::kClassic && ss_given)
+    misuse("Error: option --ss applies to --complex and --extract only");
+  if (s.mode != RunMode::kExtract && !s.out_prefix.empty())
+    misuse("Error: option --out applies to --extract only");
+  if (s.mode != RunMode::kClassic && s.contmode == 1)
+    misuse("Error: option -ca applies to interface files; with complexes, contacts come from the "
+           "atoms and --ss ca takes the classes from the CA geometry");
+  if (s.mode == RunMode::kComplex && s.files.size() != 2)
+    misuse("Error: --complex compares two interfaces: give file1[:sides1] and file2[:sides2], not " +
+           std::to_string(s.files.size()) + " names");
+  if (s.mode == RunMode::kExtract) {
+    if (!s.files.empty()) misuse("Error: --extract writes one interface; unexpected \"" + s.files[0] + "\"");
+    if (s.out_prefix.empty()) misuse("Error: --extract needs --out prefix");
   }
   if (s.seqmode == 0 && s.verbose == 1) s.verbose = 2;
   if (s.seqmode == 0 && s.scoretype == 0) s.pvalue = false;

@@ -7,11 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "complex/complex.h"
 #include "scoring/params.h"
 
 namespace tarvix {
 
+// What a run does: compare two interface files (classic), compare two
+// interfaces cut out of complexes ("--complex"), or write the interface
+// files of one complex ("--extract").
+enum class RunMode { kClassic, kComplex, kExtract };
+
 struct Settings {
+  RunMode mode = RunMode::kClassic;
   int scoretype = 1;            // 1 TX-score, 0 TM-score ("-t")
   std::string scorecode = "TX";
   int seqmode = 1;              // 1 sequential, 0 non-sequential ("-s")
@@ -26,6 +33,10 @@ struct Settings {
   bool pvalue = true;
   std::string outname;          // "-o": accepted, not used
   std::vector<std::string> files;  // pdbfile1, pdbfile2, contactfile1, contactfile2, ...
+                                   // (with --complex: the two interfaces, FILE[:SIDES])
+  SsSource ss = SsSource::kDssp;  // "--ss": classes of interfaces cut out of complexes
+  std::string extract;            // "--extract": the interface to write
+  std::string out_prefix;         // "--out": the files it goes to
 
   const std::string& file(size_t k) const;  // empty when not given
 };
