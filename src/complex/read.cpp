@@ -191,7 +191,7 @@ bool peptide_bonded(const gemmi::Residue* a, const gemmi::Residue* b) {
 // Turns the residues of one author chain (all its parts, in file order) into
 // its protein residues.
 ComplexChain protein_chain(const std::string& name, const std::vector<const gemmi::Residue*>& all,
-                           bool mmcif, int& without_ca) {
+                           int& without_ca) {
   ComplexChain chain;
   chain.name = name;
   std::set<std::pair<int, char>> seen;
@@ -200,19 +200,15 @@ ComplexChain protein_chain(const std::string& name, const std::vector<const gemm
     if (r.is_water()) continue;
     const gemmi::ResidueInfo info = gemmi::find_tabulated_residue(r.name);
     const bool has_ca = find_atom(r, "CA") != nullptr;
-    bool polymer;
-    if (mmcif) {
-      // The entities of the file say what belongs to the polymer.
-      polymer = r.entity_type == gemmi::EntityType::Polymer;
-    } else {
-      // A PDB file's ATOM records are polymer residues; HETATM records are
-      // polymer residues when gemmi's reading puts them in the polymer
-      // (before the chain's "TER") or when they are peptide-bonded to a
-      // neighbour (a modified residue after a "TER" that marks a break).
-      polymer = r.het_flag != 'H' || r.entity_type == gemmi::EntityType::Polymer ||
-                peptide_bonded(k > 0 ? all[k - 1] : nullptr, &r) ||
-                peptide_bonded(&r, k + 1 < all.size() ? all[k + 1] : nullptr);
-    }
+    // Atom records (ATOM, or a file that does not say) of amino acids are
+    // polymer residues, whatever a "TER" before them made gemmi think (files
+    // that mark chain breaks by "TER", and mmCIF files converted from them,
+    // declare the residues after a break non-polymer). HETATM records are
+    // when the file puts them in the polymer or when they are peptide-bonded
+    // to a neighbour (a modified residue after such a break).
+    const bool polymer = r.het_flag != 'H' || r.entity_type == gemmi::EntityType::Polymer ||
+                         peptide_bonded(k > 0 ? all[k - 1] : nullptr, &r) ||
+                         peptide_bonded(&r, k + 1 < all.size() ? all[k + 1] : nullptr);
     const bool amino = info.found() ? info.is_amino_acid() : has_ca;
     if (!polymer || !amino) continue;
 
@@ -328,7 +324,7 @@ Complex read_complex(const std::string& path) {
   }
   int without_ca = 0;
   for (size_t k = 0; k < order.size(); ++k) {
-    ComplexChain chain = protein_chain(order[k], parts[k], format == Format::kMmcif, without_ca);
+    ComplexChain chain = protein_chain(order[k], parts[k], without_ca);
     if (!chain.residues.empty()) c.chains.push_back(std::move(chain));
   }
   for (const ComplexChain& ch : c.chains)
