@@ -20,7 +20,10 @@ TEST(Settings, UsageTextOnlyAsTheFirstArgument) {
   printhelp(usage);
   const std::string u = usage.str();
   EXPECT_EQ(u.substr(0, 70), "\nUsage: Tarvix <options> pdbfile1 pdbfile2 contactfile1 contactfile2\n\n");
-  EXPECT_EQ(std::count(u.begin(), u.end(), '\n'), 13);
+  // The classic lines, then the forms that start from whole complexes.
+  EXPECT_EQ(std::count(u.begin(), u.end(), '\n'), 21);
+  for (const char* option : {"--complex", "--extract", "--ss", "--out"})
+    EXPECT_NE(u.find(option), std::string::npos) << option;
   using Args = std::vector<std::string>;
   for (const Args& args : std::vector<Args>{{}, {""}, {"?"}, {"-h  ", "a"}, {"", "-s"}}) {
     std::ostringstream out;
