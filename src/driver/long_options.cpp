@@ -145,6 +145,16 @@ LongOptions take_long_options(std::vector<std::string>& args) {
         misuse("Error: the value \"" + v + "\" of option --block must be Q0:Q1,T0:T1 (0-based, Q0 <= Q1, T0 <= T1)");
       for (int k = 0; k < 4; ++k) b[k] = static_cast<size_t>(x[k]);
       lo.block = b;
+    } else if (name == "--complex") {
+      if (has_value) misuse("Error: option --complex takes no value");
+      lo.complex = true;
+    } else if (name == "--extract") {
+      lo.extract = take();
+      if (lo.extract.empty()) misuse("Error: option --extract needs a complex file");
+    } else if (name == "--ss") {
+      lo.ss = take();
+      if (*lo.ss != "dssp" && *lo.ss != "ca")
+        misuse("Error: the value \"" + *lo.ss + "\" of option --ss is neither dssp nor ca");
     } else if (name == "--superpose") {
       lo.superpose = take();
     } else if (name == "--resume" || name == "--quiet" || name == "--help") {
@@ -158,16 +168,35 @@ LongOptions take_long_options(std::vector<std::string>& args) {
 
   auto given = [&](const char* o) { return std::find(lo.given.begin(), lo.given.end(), o) != lo.given.end(); };
   if (lo.search && lo.all_vs_all) misuse("Error: --search and --all-vs-all cannot be combined");
+  if (lo.complex && !lo.extract.empty()) misuse("Error: --complex and --extract exclude each other");
+  if ((lo.complex || !lo.extract.empty()) && lo.is_search())
+    misuse("Error: searches read interface files; cut interfaces out of complexes with --extract first");
+  if (lo.ss && !lo.complex && lo.extract.empty())
+    misuse("Error: option --ss applies to --complex and --extract only");
+  if (!lo.extract.empty() && lo.out.empty()) misuse("Error: --extract needs --out prefix");
+  if (!lo.superpose.empty() && lo.complex) misuse("Error: --superpose applies to interface files only");
   if (lo.search && !lo.targets) misuse("Error: --search needs --targets LIST");
   if (lo.targets && !lo.search) misuse("Error: --targets is given without --search");
   if (!lo.is_search()) {
-    for (const char* o : {"--threads", "--format", "--out", "--top", "--min-score", "--reports", "--resume", "--block"})
+    if (given("--out") && lo.extract.empty()) misuse("Error: option --out applies to searches and --extract only");
+    for (const char* o : {"--threads", "--format", "--top", "--min-score", "--reports", "--resume", "--block"})
       if (given(o)) misuse(std::string("Error: ") + o + " applies to --search and --all-vs-all only");
   } else if (given("--superpose")) {
     misuse("Error: --superpose applies to a single comparison only");
   }
   if (lo.resume && lo.out.empty()) misuse("Error: --resume needs --out FILE (the table to go on with)");
   return lo;
+}
+
+void check_long_options(const LongOptions& lo, const Settings& set) {
+  if ((lo.complex || !lo.extract.empty()) && set.contmode == 1)
+    misuse("Error: option -ca applies to interface files; with complexes, contacts come from the "
+           "atoms and --ss ca takes the classes from the CA geometry");
+  if (lo.complex && set.files.size() != 2)
+    misuse("Error: --complex compares two interfaces: give file1[:sides1] and file2[:sides2], not " +
+           std::to_string(set.files.size()) + " names");
+  if (!lo.extract.empty() && !set.files.empty())
+    misuse("Error: --extract writes one interface; unexpected \"" + set.files[0] + "\"");
 }
 
 void print_long_help(std::ostream& out) {

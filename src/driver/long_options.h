@@ -28,14 +28,22 @@ struct LongOptions {
   // positions in the lists; for --all-vs-all both in the one list)
   std::optional<std::array<size_t, 4>> block;
   std::string superpose;  // single comparisons
+  // Whole complexes: compare the interfaces of two ("--complex"), or write the
+  // classic files of one ("--extract", to the prefix --out)
+  bool complex = false;
+  std::string extract;
+  std::optional<std::string> ss;  // "dssp" or "ca"
   std::vector<std::string> given;  // the long options seen, for the checks
 
   bool is_search() const { return search || all_vs_all; }
 };
 
 // Takes the long options and their values out of args; what is left is the
-// classic command line. Throws Error (usage) on an unknown option or a bad value.
+// classic command line. Throws Error (usage) on an unknown option, a bad value
+// or options that do not go together.
 LongOptions take_long_options(std::vector<std::string>& args);
+// The checks that need the classic settings as well.
+void check_long_options(const LongOptions& lo, const Settings& set);
 
 // The lines the usage text gains for the long options.
 void print_long_help(std::ostream& out);

@@ -7,6 +7,7 @@
 
 #include "api/report.h"
 #include "api/tarvix.h"
+#include "driver/complex_run.h"
 #include "driver/long_options.h"
 #include "driver/settings.h"
 #include "structure/error.h"
@@ -39,10 +40,15 @@ int compare(const Settings& set, const LongOptions& lo, std::ostream& out, std::
     read_contacts(set.file(2), "contactfile1", *s1);
     read_contacts(set.file(3), "contactfile2", *s2);
   }
-  const Interface a = Interface::from_structure(*s1, set.file(0));
-  const Interface b = Interface::from_structure(*s2, set.file(1));
-  s1.reset();
-  s2.reset();
+  return compare_structures(set, lo, *s1, *s2, out, err, start);
+}
+
+}  // namespace
+
+int compare_structures(const Settings& set, const LongOptions& lo, const Structure& s1, const Structure& s2,
+                       std::ostream& out, std::ostream& err, std::chrono::steady_clock::time_point start) {
+  const Interface a = Interface::from_structure(s1, set.file(0));
+  const Interface b = Interface::from_structure(s2, set.file(1));
   const Result r = tarvix::compare(a, b, from_settings(set));
   for (const std::string& w : r.warnings) out << w;
   const bool significant = write_report(out, r);
@@ -70,7 +76,6 @@ int compare(const Settings& set, const LongOptions& lo, std::ostream& out, std::
   return 0;
 }
 
-}  // namespace
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::FILE* table, std::ostream& err) {
   const auto start = std::chrono::steady_clock::now();
@@ -84,12 +89,15 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::FILE* tabl
       return 0;
     }
     std::optional<Settings> set;
-    if (search && classic.empty())
+    if ((search || !lo.extract.empty()) && classic.empty())
       set = Settings{};
     else
       set = parse_arguments(classic, out);
     if (!set) return 0;
+    check_long_options(lo, *set);
     if (search) return run_search(lo, *set, table, err);
+    if (lo.complex) return compare_complexes(*set, lo, out, err, start);
+    if (!lo.extract.empty()) return extract_complex(lo, out, err);
     return compare(*set, lo, out, err, start);
   } catch (const Error& e) {
     // A search keeps standard output for its table.

@@ -36,6 +36,14 @@ void printhelp(std::ostream& out) {
          "     -b        Normalize the score by the minimum size of two interfaces.\n"
          "     -c        Normalize the score by the maximum size of two interfaces.\n"
          "     -v        0 - no alignment,  1 - concise alignment, 2 - detailed alignment.\n"
+         "\n"
+         "Interfaces of whole complexes (PDB or mmCIF files, gzipped or not):\n"
+         "       Tarvix --complex <options> file1[:sides1] file2[:sides2]\n"
+         "       Tarvix --extract file[:sides] --out prefix\n"
+         "     sides     side1:side2, each one chain or several (file.cif:H,L:A); without\n"
+         "               them the file must have exactly two protein chains.\n"
+         "     --ss <s>  Secondary structure from dssp (mkdssp, the default) or ca (CA geometry).\n"
+         "     --out <p> With --extract: write p.pdb and p.contacts.\n"
          "\n";
   print_long_help(out);
 }

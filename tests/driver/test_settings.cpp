@@ -21,10 +21,11 @@ TEST(Settings, UsageTextOnlyAsTheFirstArgument) {
   const std::string u = usage.str();
   EXPECT_EQ(u.substr(0, 70), "\nUsage: Tarvix <options> pdbfile1 pdbfile2 contactfile1 contactfile2\n\n");
   // The classic text, then the long options.
-  const std::string classic = u.substr(0, u.find("Searches"));
+  const std::string classic = u.substr(0, u.find("Interfaces of whole complexes"));
   EXPECT_EQ(std::count(classic.begin(), classic.end(), '\n'), 13);
   for (const char* o : {"--search", "--targets", "--all-vs-all", "--threads", "--format", "--out", "--resume",
-                        "--top", "--min-score", "--reports", "--quiet", "--superpose"})
+                        "--top", "--min-score", "--reports", "--quiet", "--superpose", "--block", "--complex",
+                        "--extract", "--ss"})
     EXPECT_NE(u.find(std::string(o) + " "), std::string::npos) << o;
   using Args = std::vector<std::string>;
   for (const Args& args : std::vector<Args>{{}, {""}, {"?"}, {"-h  ", "a"}, {"", "-s"}}) {
