@@ -4,11 +4,13 @@
 #include <chrono>
 #include <iostream>
 #include <memory>
+#include <sstream>
 
 #include "driver/format.h"
 #include "driver/report.h"
 #include "driver/rounds.h"
 #include "driver/settings.h"
+#include "structure/causes.h"
 #include "structure/chains.h"
 #include "structure/error.h"
 #include "structure/readers.h"
@@ -23,9 +25,9 @@ void read_structure(const std::string& path, const char* what, Structure& s, int
   s.chainid_read = s.chainid;
 }
 
-void read_contacts(const std::string& path, const char* what, Structure& s) {
+void read_contacts(const std::string& path, const char* what, Structure& s, std::ostream& out) {
   if (path.empty()) throw Error(std::string("Error: no ") + what + " given on the command line");
-  readcontfile(path, s);
+  readcontfile(path, s, out);
 }
 
 int contact_total(const Structure& s) {
@@ -40,22 +42,23 @@ int compare(const Settings& set, std::ostream& out, std::chrono::steady_clock::t
   read_structure(set.file(0), "pdbfile1", *s1, set.contmode, out);
   read_structure(set.file(1), "pdbfile2", *s2, set.contmode, out);
   if (set.contmode == 0) {
-    read_contacts(set.file(2), "contactfile1", *s1);
-    read_contacts(set.file(3), "contactfile2", *s2);
+    read_contacts(set.file(2), "contactfile1", *s1, out);
+    read_contacts(set.file(3), "contactfile2", *s2, out);
   }
-  if (s1->len <= 5 || s2->len <= 5) {
-    out << "\n Error: the minimum length of a structure is six residues.\n\n";
-    throw Error("", ExitCode::kDataError, true);
-  }
+  if (s1->len <= 5 || s2->len <= 5)
+    throw Error("\n Error: the minimum length of a structure is six residues.\n\n" +
+                why_too_short(*s1, *s2));
   Derived der = derive_scoring_parameters(set, s1->len, s2->len);
   mark_sides(*s1);
   mark_sides(*s2);
   const int num_cont1 = contact_total(*s1);
   const int num_cont2 = contact_total(*s2);
   if (num_cont1 < 5 || num_cont2 < 5) {
-    out << "num_cont1 =" << fmt::I(num_cont1, 3) << ", num_con2=" << fmt::I(num_cont2, 3) << '\n'
-        << "Error: the number of contacts is too small. Please check your input files.\n\n";
-    throw Error("", ExitCode::kDataError, true);
+    std::ostringstream m;
+    m << "num_cont1 =" << fmt::I(num_cont1, 3) << ", num_con2=" << fmt::I(num_cont2, 3) << '\n'
+      << "Error: the number of contacts is too small. Please check your input files.\n\n"
+      << why_few_contacts(*s1, num_cont1, *s2, num_cont2);
+    throw Error(m.str());
   }
   Settings effective = set;
   if (std::min(s1->len, s2->len) < 15) {

@@ -85,6 +85,7 @@ TEST_F(RunChecks, InputErrorsStopWithStatusOne) {
   }
 }
 
+// The checks' own messages, word for word, then one line naming the file at fault.
 TEST_F(RunChecks, LengthAndContactChecks) {
   const std::string short_one = "\n Error: the minimum length of a structure is six residues.\n\n";
   const std::string few = "Error: the number of contacts is too small. Please check your input files.\n\n";
@@ -93,12 +94,22 @@ TEST_F(RunChecks, LengthAndContactChecks) {
   const std::string six = pdb("six.pdb", 3, 3), three_c = contacts("three.cont", 3, 3);
   std::ofstream(path("four.cont")) << "RES  1 2 4 5\nRES  2 1 5\nRES  3 1 6\n";
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{five, big, five_c, big_c}, short_one},
-      {{big, five, big_c, five_c}, short_one},
-      {{"-ca", pdb("one.pdb", 10, 0), big, "none1", "none2"}, short_one},  // nothing kept; files not opened
-      {{six, big, three_c, big_c}, "num_cont1 =  3, num_con2=  5\n" + few},
-      {{big, six, big_c, path("four.cont")}, "num_cont1 =  5, num_con2=  4\n" + few},
-      {{pdb("noter.pdb", 8, 8, false), big, big_c, big_c}, "num_cont1 =  0, num_con2=  5\n" + few}};
+      {{five, big, five_c, big_c}, short_one + five + " has 5 residues (CA atoms); at least 6 are needed\n"},
+      {{big, five, big_c, five_c}, short_one + five + " has 5 residues (CA atoms); at least 6 are needed\n"},
+      {{five, five, five_c, five_c}, short_one + five + " has 5 residues (CA atoms); at least 6 are needed\n"},
+      {{"-ca", pdb("one.pdb", 10, 0), big, "none1", "none2"},  // nothing kept; files not opened
+       short_one + path("one.pdb") +
+           " has one chain: -ca needs the two chains of an interface, each ended by a TER record\n"},
+      {{six, big, three_c, big_c},
+       "num_cont1 =  3, num_con2=  5\n" + few + three_c +
+           " lists 3 contacts on the first chain (residues 1-3); at least 5 are needed\n"},
+      {{big, six, big_c, path("four.cont")},
+       "num_cont1 =  5, num_con2=  4\n" + few + path("four.cont") +
+           " lists 4 contacts on the first chain (residues 1-3); at least 5 are needed\n"},
+      {{pdb("noter.pdb", 8, 8, false), big, big_c, big_c},
+       "num_cont1 =  0, num_con2=  5\n" + few + path("noter.pdb") +
+           " has no TER record, so no residue is on the first side of the interface (its first "
+           "chain, ended by a TER record)\n"}};
   for (const auto& [args, out] : cases) {
     EXPECT_EQ(run_(args), 1) << ::testing::PrintToString(args);
     EXPECT_EQ(out_.str(), out) << ::testing::PrintToString(args);
