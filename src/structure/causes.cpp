@@ -7,8 +7,6 @@
 namespace tarvix {
 namespace {
 
-const char* const kOneLine = "its lines end with a carriage return alone, so it reads as one line";
-
 std::string count(int n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -18,11 +16,12 @@ std::string pdb_name(const InputNotes& n) { return n.pdb.empty() ? "the structur
 std::string no_ca_atom(const InputNotes& n) {
   std::string line = "no CA atom in " + pdb_name(n) + ": ";
   if (n.pdb_lines == 0) return line + "the file is empty";
-  if (n.pdb_cr_only) return line + kOneLine;
+  if (n.pdb_cr_only) return line + kCrOnlyCause;
   if (n.atom_records == 0) {
     line += "it has no ATOM record";
     if (n.hetatm_records > 0)
-      line += " (" + count(n.hetatm_records, "HETATM record is", "HETATM records are") + " not read)";
+      line +=
+          " (" + count(n.hetatm_records, "HETATM record is", "HETATM records are") + " not read)";
     return line;
   }
   return line + "none of its " + count(n.atom_records, "ATOM record", "ATOM records") +
@@ -33,7 +32,7 @@ std::string residues_read(const InputNotes& n, int residues) {
   if (residues == 0) return no_ca_atom(n);
   std::string line =
       pdb_name(n) + " has " + count(residues, "residue (CA atom)", "residues (CA atoms)");
-  if (n.pdb_cr_only) line += ": " + std::string(kOneLine);
+  if (n.pdb_cr_only) line += ": " + std::string(kCrOnlyCause);
   return line;
 }
 
@@ -80,22 +79,24 @@ std::string why_few_contacts(const Structure& s, int total) {
   if (n.computed_contacts) {
     std::ostringstream m;
     m << pdb_name(n) << " has " << count(total, "contact", "contacts")
-      << " on its first chain (CA atoms closer than " << kContactCutoff
-      << " A to the second chain)" << needed;
+      << " on its first chain (CA atoms closer than " << kContactCutoff << " A to the second chain)"
+      << needed;
     return m.str();
   }
   if (s.nchain == 0)
-    return pdb_name(n) + " has no TER record, so no residue is on the first side of the interface "
-                         "(its first chain, ended by a TER record)";
+    return pdb_name(n) +
+           " has no TER record, so no residue is on the first side of the interface "
+           "(its first chain, ended by a TER record)";
   if (s.chains[1] == 0)
-    return "the first chain of " + pdb_name(n) + " is empty: its first TER record comes before any CA atom";
+    return "the first chain of " + pdb_name(n) +
+           " is empty: its first TER record comes before any CA atom";
   const std::string range = " (residues 1-" + std::to_string(s.chains[1]) + ")";
   if (n.contacts.empty())
     return "the first chain of " + pdb_name(n) + range + " has " +
            count(total, "contact", "contacts") + needed;
   if (n.contact_records == 0)
     return n.contacts + " has no contact record (a line starting with RES and two blanks)" +
-           (n.contacts_cr_only ? ": " + std::string(kOneLine) : "");
+           (n.contacts_cr_only ? ": " + std::string(kCrOnlyCause) : "");
   return n.contacts + " lists " + count(total, "contact", "contacts") + " on the first chain" +
          range + needed;
 }

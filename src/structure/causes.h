@@ -13,6 +13,11 @@ namespace tarvix {
 inline constexpr int kMinLength = 6;    // residues a structure needs
 inline constexpr int kMinContacts = 5;  // contacts its first chain needs
 
+// Said of a file in which a carriage return inside a line is followed by a
+// record name.
+inline constexpr const char* kCrOnlyCause =
+    "its lines end with a carriage return alone, so it reads as one line";
+
 // What the coordinate file yielded: "no CA atom in X.pdb: the file is empty",
 // "X.pdb has 4 residues (CA atoms)".
 std::string describe_residues(const Structure& s);

@@ -67,6 +67,25 @@ bool next_record(std::istream& in, Record& r, int width, bool pad,
   return true;
 }
 
+// Text of a file quoted in a message, with control characters and other
+// bytes outside printable ASCII written as \xNN (a terminal shows them as
+// they are).
+std::string printable(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u < 0x7f) {
+      out += c;
+    } else {
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    }
+  }
+  return out;
+}
+
 // "Error: cannot read the <what> in columns a-b of line n of <path>: "<field>"", or
 // with out_of_range "Error: the <what> in columns ... is out of range: "<field>"".
 [[noreturn]] void bad_field(bool out_of_range, const std::string& what, int from, int to,
@@ -76,7 +95,7 @@ bool next_record(std::istream& in, Record& r, int width, bool pad,
   std::ostringstream m;
   m << "Error: " << (out_of_range ? "the " : "cannot read the ") << what << " in columns " << from
     << '-' << to << " of line " << lineno << " of " << path
-    << (out_of_range ? " is out of range" : "") << ": \"" << text << '"';
+    << (out_of_range ? " is out of range" : "") << ": \"" << printable(text) << '"';
   throw Error(m.str());
 }
 
@@ -165,69 +184,75 @@ void readpdbfile(std::istream& in, const std::string& path, Structure& s, int co
   char chain = ' ';
   Record r;
   const std::string& line = r.text;
-  while (next_record(in, r, kPdbColumns, /*pad=*/true, {"ATOM", "TER"})) {
-    const int lineno = r.lineno;
-    notes.pdb_lines = lineno;
-    notes.pdb_cr_only = notes.pdb_cr_only || r.cr;
-    if (line.compare(0, 3, "TER") == 0) {
-      if (s.nchain == kMaxChains) {
+  try {
+    while (next_record(in, r, kPdbColumns, /*pad=*/true, {"ATOM", "TER"})) {
+      const int lineno = r.lineno;
+      notes.pdb_lines = lineno;
+      notes.pdb_cr_only = notes.pdb_cr_only || r.cr;
+      if (line.compare(0, 3, "TER") == 0) {
+        if (s.nchain == kMaxChains) {
+          std::ostringstream m;
+          m << "Error: more than " << kMaxChains << " chains (\"TER\" records) in " << path
+            << ": line " << lineno << " ends chain " << kMaxChains + 1;
+          throw Error(m.str());
+        }
+        ++s.nchain;
+        s.chains[s.nchain] = i;
+        if (chain == ' ') chain = '_';
+        s.chainid[s.nchain] = chain;
+        continue;
+      }
+      if (line.compare(0, 4, "ATOM") != 0) {
+        if (line.compare(0, 6, "HETATM") == 0) ++notes.hetatm_records;
+        continue;
+      }
+      ++notes.atom_records;
+      {
+        int serial = 0;
+        if (!parse_int_field(field(line, 7, 11), serial))
+          bad_field(false, "atom serial number", 7, 11, lineno, path, field(line, 7, 11));
+      }
+      chain = line[21];
+      const double x = coordinate_field(line, 31, 38, "x coordinate", lineno, path);
+      const double y = coordinate_field(line, 39, 46, "y coordinate", lineno, path);
+      const double z = coordinate_field(line, 47, 54, "z coordinate", lineno, path);
+      const double occ = real_field(line, 55, 60, 2, "occupancy", lineno, path);
+      real_field(line, 61, 66, 2, "temperature factor", lineno, path);
+      const std::string_view atom(line.data() + 12, 4);
+      if (atom != "CA  " && atom != " CA " && atom != "  CA") continue;
+      const char alt = line[16];
+      if (alt != ' ' && alt != 'A' && alt != '1') continue;
+      if (i == kMaxRes) {
+        // Keep the first kMaxRes residues and say that the file holds more.
+        out << " Warning: total number of residues beyond" << std::string(8, ' ') << kMaxRes << '\n';
+        break;
+      }
+      // A coordinate the line stops short of would read as zero: refuse it
+      // (a blank field within the line still reads as zero).
+      for (const auto& [from, to, what] : {std::tuple{31, 38, "x"}, {39, 46, "y"}, {47, 54, "z"}}) {
+        if (r.length >= static_cast<size_t>(to)) continue;
         std::ostringstream m;
-        m << "Error: more than " << kMaxChains << " chains (\"TER\" records) in " << path
-          << ": line " << lineno << " ends chain " << kMaxChains + 1;
+        m << "Error: the " << what << " coordinate in columns " << from << '-' << to << " of line "
+          << lineno << " of " << path << " is cut off: the line ends at column " << r.length;
         throw Error(m.str());
       }
-      ++s.nchain;
-      s.chains[s.nchain] = i;
-      if (chain == ' ') chain = '_';
-      s.chainid[s.nchain] = chain;
-      continue;
+      ++i;
+      s.ca[i] = {x, y, z};
+      std::memcpy(s.resname[i].data(), line.data() + 17, 3);
+      std::memcpy(s.resnum[i].data(), line.data() + 22, 5);
+      if (!(std::fabs(occ) < 2147483647.0)) {
+        std::ostringstream m;
+        m << "Error: the occupancy in columns 55-60 of line " << lineno << " of " << path
+          << " is out of range";
+        throw Error(m.str());
+      }
+      s.sec[i] = static_cast<int>(std::llround(occ));  // halves away from zero
+      s.seq[i] = aa3toaa1(s.resname[i].data());
     }
-    if (line.compare(0, 4, "ATOM") != 0) {
-      if (line.compare(0, 6, "HETATM") == 0) ++notes.hetatm_records;
-      continue;
-    }
-    ++notes.atom_records;
-    {
-      int serial = 0;
-      if (!parse_int_field(field(line, 7, 11), serial))
-        bad_field(false, "atom serial number", 7, 11, lineno, path, field(line, 7, 11));
-    }
-    chain = line[21];
-    const double x = coordinate_field(line, 31, 38, "x coordinate", lineno, path);
-    const double y = coordinate_field(line, 39, 46, "y coordinate", lineno, path);
-    const double z = coordinate_field(line, 47, 54, "z coordinate", lineno, path);
-    const double occ = real_field(line, 55, 60, 2, "occupancy", lineno, path);
-    real_field(line, 61, 66, 2, "temperature factor", lineno, path);
-    const std::string_view atom(line.data() + 12, 4);
-    if (atom != "CA  " && atom != " CA " && atom != "  CA") continue;
-    const char alt = line[16];
-    if (alt != ' ' && alt != 'A' && alt != '1') continue;
-    if (i == kMaxRes) {
-      // Keep the first kMaxRes residues and say that the file holds more.
-      out << " Warning: total number of residues beyond" << std::string(8, ' ') << kMaxRes << '\n';
-      break;
-    }
-    // A coordinate the line stops short of would read as zero: refuse it
-    // (a blank field within the line still reads as zero).
-    for (const auto& [from, to, what] : {std::tuple{31, 38, "x"}, {39, 46, "y"}, {47, 54, "z"}}) {
-      if (r.length >= static_cast<size_t>(to)) continue;
-      std::ostringstream m;
-      m << "Error: the " << what << " coordinate in columns " << from << '-' << to << " of line "
-        << lineno << " of " << path << " is cut off: the line ends at column " << r.length;
-      throw Error(m.str());
-    }
-    ++i;
-    s.ca[i] = {x, y, z};
-    std::memcpy(s.resname[i].data(), line.data() + 17, 3);
-    std::memcpy(s.resnum[i].data(), line.data() + 22, 5);
-    if (!(std::fabs(occ) < 2147483647.0)) {
-      std::ostringstream m;
-      m << "Error: the occupancy in columns 55-60 of line " << lineno << " of " << path
-        << " is out of range";
-      throw Error(m.str());
-    }
-    s.sec[i] = static_cast<int>(std::llround(occ));  // halves away from zero
-    s.seq[i] = aa3toaa1(s.resname[i].data());
+  } catch (const Error& e) {
+    // Records that run into each other may be why a field cannot be read.
+    if (!notes.pdb_cr_only) throw;
+    throw Error(std::string(e.what()) + "\n" + path + ": " + kCrOnlyCause);
   }
   if (in.bad()) throw Error("Error: cannot read the PDB file \"" + path + "\"");
   s.len = i;
@@ -294,13 +319,14 @@ void readcontfile(std::istream& in, const std::string& path, Structure& s, std::
       m << "Error: " << what << " in line " << lineno << " of " << path;
       // An index past the structure's end may be the coordinate file's fault.
       if (beyond_structure && !notes.pdb.empty()) m << '\n' << describe_residues(s);
+      else if (r.cr) m << '\n' << path << ": " << kCrOnlyCause;
       throw Error(m.str());
     };
     auto integer = [&](size_t w, const char* what) {
       int v = 0;
       if (w >= words.size()) fail(std::string("missing ") + what);
       if (!parse_int_word(words[w], v))
-        fail(std::string("cannot read ") + what + " \"" + std::string(words[w]) + "\"");
+        fail(std::string("cannot read ") + what + " \"" + printable(words[w]) + "\"");
       return v;
     };
     const int i = integer(1, "the residue index");
