@@ -47,16 +47,43 @@ struct Record {
 };
 
 // Reads the next line as a record of `width` columns (longer lines cut, and
-// with pad shorter ones padded with blanks). `names` are the record names that
-// tell, after a carriage return inside a line, that the file's lines end with a
-// carriage return alone. Returns false at end of file.
+// with pad shorter ones padded with blanks). Only the columns a record can use
+// are kept, so a file without line ends (a binary file given by mistake) costs
+// no memory. `names` are the record names that tell, after a carriage return
+// inside a line, that the file's lines end with a carriage return alone.
+// Returns false at end of file, or with the stream's badbit set when the file
+// cannot be read.
 bool next_record(std::istream& in, Record& r, int width, bool pad,
                  std::initializer_list<std::string_view> names) {
-  if (!std::getline(in, r.text)) return false;
+  constexpr size_t kLookahead = 8;  // beyond the last column: a record name after a CR
+  const size_t keep = static_cast<size_t>(width) + kLookahead;
+  r.text.clear();
+  size_t length = 0;
+  int c = 0, last = 0;
+  try {
+    std::streambuf* sb = in.rdbuf();
+    c = sb->sbumpc();
+    if (c == std::char_traits<char>::eof()) {
+      in.setstate(std::ios::eofbit);
+      return false;
+    }
+    for (; c != std::char_traits<char>::eof() && c != '\n'; c = sb->sbumpc()) {
+      if (length < keep) r.text.push_back(static_cast<char>(c));
+      ++length;
+      last = c;
+    }
+  } catch (...) {  // the file layer's read error
+    in.setstate(std::ios::badbit);
+    return false;
+  }
+  if (c != '\n') in.setstate(std::ios::eofbit);
   ++r.lineno;
-  if (!r.text.empty() && r.text.back() == '\r') r.text.pop_back();
-  r.length = r.text.size();
-  r.cut = static_cast<int>(r.length) > width;
+  if (last == '\r') {  // CR LF line end
+    --length;
+    if (r.text.size() > length) r.text.pop_back();
+  }
+  r.length = length;
+  r.cut = length > static_cast<size_t>(width);
   r.cr = false;
   for (size_t k = r.text.find('\r'); k != std::string::npos && !r.cr; k = r.text.find('\r', k + 1))
     for (std::string_view name : names)
