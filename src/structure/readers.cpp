@@ -299,8 +299,8 @@ namespace {
 // s.len are never read, so only those in use are cleared).
 void clear_contacts(Structure& s) {
   const size_t rows = static_cast<size_t>(std::clamp(s.len, 0, kMaxRes) + 1);
-  std::fill_n(s.contnum.begin(), std::min(rows, s.contnum.size()), 0);
-  std::fill_n(s.contlst.begin(), std::min(rows * kMaxCont, s.contlst.size()), 0);
+  std::memset(s.contnum.data(), 0, std::min(rows, s.contnum.size()) * sizeof(int));
+  std::memset(s.contlst.data(), 0, std::min(rows * kMaxCont, s.contlst.size()) * sizeof(int));
 }
 
 }  // namespace
