@@ -1,8 +1,10 @@
 // Whole runs of the program on an arbitrary command line: one argument per
-// line of the input. The run works in a directory of its own holding three
-// small real interfaces (1.pdb 1.c, 2.pdb 2.c, 3.pdb 3.c) and an empty file
-// (e); arguments naming a path elsewhere (with a "/") become "none", so that
-// no device or unrelated file is ever opened.
+// line of the input, up to a line "%%"; what follows that line becomes the
+// file "x", which the arguments may name as a coordinate or contact file. The
+// run works in a directory of its own holding three small real interfaces
+// (1.pdb 1.c, 2.pdb 2.c, 3.pdb 3.c) and an empty file (e); arguments naming a
+// path elsewhere (with a "/") become "none", so that no device or unrelated
+// file is ever opened.
 #include <unistd.h>
 
 #include <cstddef>
@@ -54,9 +56,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  const size_t split = input.find("\n%%\n");
+  std::ofstream(dir / "x", std::ios::binary)
+      << (split == std::string::npos ? std::string() : input.substr(split + 4));
   std::vector<std::string> args;
   std::string word;
-  std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+  std::istringstream in(input.substr(0, split));
   while (args.size() < kMaxArgs && std::getline(in, word))
     args.push_back(word.find('/') == std::string::npos ? word : "none");
   std::ostringstream out;
