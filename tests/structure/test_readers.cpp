@@ -273,6 +273,10 @@ TEST_F(CheckedInput, NotesOfWhatWasRead) {
   EXPECT_EQ((std::vector<int>{s.notes.pdb_lines, s.notes.atom_records, s.notes.hetatm_records, s.len}),
             (std::vector<int>{5, 2, 2, 0}));
   EXPECT_FALSE(s.notes.pdb_cr_only);  // a carriage return not followed by a record
+  // Columns past a record are skipped, however many: a CA line of a million.
+  read(ca('A', 1, 7).substr(0, 66) + std::string(1000000, 'x') + "\r\n" + ca('A', 2, 8), s);
+  EXPECT_EQ(s.len, 2);
+  EXPECT_EQ(s.ca[1][0] + s.ca[2][0], 15.0);
   EXPECT_EQ(s.notes.pdb, pdb_);
   contacts("# a\rRES  1 1 4\r", s);
   EXPECT_EQ(s.notes.contact_records, 0);
