@@ -69,7 +69,8 @@ std::string why_too_short(const Structure& s) {
   }
   std::ostringstream m;
   m << "-ca keeps only the " << count(s.len, "residue", "residues") << " of " << pdb_name(n)
-    << " whose CA atom lies within " << kContactCutoff << " A of the other chain" << needed;
+    << " in its first two chains (each ended by a TER record) with a CA atom closer than "
+    << kContactCutoff << " A to the other" << needed;
   return m.str();
 }
 

@@ -172,7 +172,8 @@ TEST_F(RunChecks, BadInputsNameTheFileAtFault) {
                                     "ended by a TER record (8 residues after the last TER record belong to no chain)\n"},
       {{"-ca", big, far("two.pdb", {1, 2})},
        short_one + "-ca keeps only the 4 residues of " + path("two.pdb") +
-           " whose CA atom lies within 8.5 A of the other chain; at least 6 are needed\n"},
+           " in its first two chains (each ended by a TER record) with a CA atom closer than 8.5 A "
+           "to the other; at least 6 are needed\n"},
       {{"-ca", far("four.pdb", {1, 1, 2, 2}), big},  // 6 residues, 4 contacts
        "num_cont1 =  4, num_con2= 22\n" + few + path("four.pdb") +
            " has 4 contacts on its first chain (CA atoms closer than 8.5 A to the second chain); at "
