@@ -1,11 +1,14 @@
 # Two-word entry points: `make demo` builds Tarvix and compares two bundled
 # interfaces; `make test` builds and runs every test, in a release build and
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# under AddressSanitizer and UndefinedBehaviorSanitizer; `make fuzz` runs the
+# fuzz harnesses (clang and libFuzzer) for FUZZ_SECONDS each.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD ?= build
 SAN_BUILD ?= build-sanitize
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 
-.PHONY: all demo test test-release test-sanitize bench clean
+.PHONY: all demo test test-release test-sanitize fuzz bench clean
 
 all:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -27,6 +30,14 @@ test-sanitize:
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The readers and the command line under libFuzzer, ASan and UBSan; fails on
+# any finding (tests/fuzz/run.sh; FUZZ_HARNESSES picks some of pdb, contacts,
+# cmdline).
+fuzz:
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIX_FUZZ=ON -DTARVIX_TESTS=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_pdb fuzz_contacts fuzz_cmdline
+	tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_HARNESSES)
+
 # Sizes of the scaling table (self-comparisons of interfaces built from whole
 # complexes); add 5000 for the largest (several minutes).
 SIZES ?= 50 100 200 300 600 1200 2250
@@ -42,4 +53,4 @@ bench:
 	bench/scaling.py build-bench/Tarvix build-bench/make_interface $(SIZES)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) build-bench
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) build-bench

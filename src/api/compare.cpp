@@ -7,6 +7,7 @@
 #include "api/rounds.h"
 #include "api/settings.h"
 #include "api/tarvix.h"
+#include "structure/causes.h"
 
 namespace tarvix {
 namespace {
@@ -85,12 +86,12 @@ Result compare(const Interface& a, const Interface& b, const Options& options) {
   const Structure& r1 = a.structure();
   const Structure& r2 = b.structure();
   if (r1.len <= 5 || r2.len <= 5)
-    throw Error("\n Error: the minimum length of a structure is six residues.\n\n", ExitCode::kDataError, true);
+    throw Error("\n Error: the minimum length of a structure is six residues.\n\n" + why_too_short(r1, r2));
   const Derived der = derive_scoring_parameters(set, r1.len, r2.len);
   if (a.contacts() < 5 || b.contacts() < 5) {
     throw Error("num_cont1 =" + fmt::I(a.contacts(), 3) + ", num_con2=" + fmt::I(b.contacts(), 3) +
-                    "\nError: the number of contacts is too small. Please check your input files.\n\n",
-                ExitCode::kDataError, true);
+                "\nError: the number of contacts is too small. Please check your input files.\n\n" +
+                why_few_contacts(r1, a.contacts(), r2, b.contacts()));
   }
   Result r;
   if (std::min(r1.len, r2.len) < 15) {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <iostream>
 #include <memory>
+#include <sstream>
 
 #include "api/report.h"
 #include "api/tarvix.h"
@@ -23,9 +24,9 @@ void read_structure(const std::string& path, const char* what, Structure& s, int
   s.chainid_read = s.chainid;
 }
 
-void read_contacts(const std::string& path, const char* what, Structure& s) {
+void read_contacts(const std::string& path, const char* what, Structure& s, std::ostream& out) {
   if (path.empty()) throw Error(std::string("Error: no ") + what + " given on the command line");
-  readcontfile(path, s);
+  readcontfile(path, s, out);
 }
 
 int compare(const Settings& set, const LongOptions& lo, std::ostream& out, std::ostream& err,
@@ -37,8 +38,8 @@ int compare(const Settings& set, const LongOptions& lo, std::ostream& out, std::
   read_structure(set.file(0), "pdbfile1", *s1, set.contmode, out);
   read_structure(set.file(1), "pdbfile2", *s2, set.contmode, out);
   if (set.contmode == 0) {
-    read_contacts(set.file(2), "contactfile1", *s1);
-    read_contacts(set.file(3), "contactfile2", *s2);
+    read_contacts(set.file(2), "contactfile1", *s1, out);
+    read_contacts(set.file(3), "contactfile2", *s2, out);
   }
   return compare_structures(set, lo, *s1, *s2, out, err, start);
 }

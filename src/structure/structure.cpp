@@ -25,6 +25,7 @@ Structure Structure::compact() const {
   c.chains = chains;
   c.chainid = chainid;
   c.chainid_read = chainid_read;
+  c.notes = notes;
   const auto take = [n](const auto& from, auto& to) { std::copy_n(from.begin(), n + 1, to.begin()); };
   take(ca, c.ca);
   take(seq, c.seq);

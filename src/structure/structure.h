@@ -19,6 +19,22 @@ inline constexpr int kMaxCont = 100;     // contacts per residue
 
 using Coord = std::array<double, 3>;
 
+// What the readers saw of the files behind a structure besides its records:
+// enough to say in plain words why a structure cannot be compared.
+struct InputNotes {
+  std::string pdb;                  // coordinate file ("" when not read from one)
+  int pdb_lines = 0;
+  int atom_records = 0;             // "ATOM" records, accepted or not
+  int hetatm_records = 0;           // "HETATM" records (never read)
+  bool pdb_cr_only = false;         // a carriage return inside a line: lines end with CR alone
+  int residues_read = 0;            // accepted CA atoms, before -ca keeps those with contacts
+  std::array<int, kMaxChains + 1> chains_read{};  // chain ends as read, before -ca renumbers them
+  bool computed_contacts = false;   // contacts from the coordinates (-ca)
+  std::string contacts;             // contact file ("" when none was read)
+  int contact_records = 0;          // "RES  " records
+  bool contacts_cr_only = false;
+};
+
 struct Structure {
   int len = 0;                                   // L: residues in use
   int nchain = 0;                                // number of "TER" records read
@@ -33,6 +49,7 @@ struct Structure {
   ZeroVector<int> id2chain;                     // interface side: 1 first chain, 2 the rest
   ZeroVector<int> contnum;                      // number of contacts
   ZeroVector<int> contlst;                      // partners: contlst[i * kMaxCont + m - 1], m = 1..contnum[i]
+  InputNotes notes;                             // what the readers saw
 
   Structure() : Structure(kMaxRes) {}  // sized for kMaxRes residues, everything zero
   explicit Structure(int capacity);     // sized for residues 1..capacity

@@ -18,6 +18,17 @@
 #include <utility>
 #include <vector>
 
+// GCC says that AddressSanitizer is on with __SANITIZE_ADDRESS__, clang with
+// __has_feature(address_sanitizer).
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TARVIX_HAS_ASAN 1
+#endif
+#endif
+#ifndef TARVIX_HAS_ASAN
+#define TARVIX_HAS_ASAN 0
+#endif
+
 namespace tarvix {
 
 // Whether large blocks are mapped from the system (the default, best for one
@@ -36,7 +47,7 @@ struct ZeroAllocator {
   ZeroAllocator(const ZeroAllocator<U>&) noexcept {}
   // Blocks from this many bytes on are mapped. Not under AddressSanitizer,
   // which guards what calloc returns but not mapped blocks.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || TARVIX_HAS_ASAN
   static constexpr std::size_t kMapped = static_cast<std::size_t>(-1);
 #else
   static constexpr std::size_t kMapped = std::size_t{1} << 14;

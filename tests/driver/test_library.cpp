@@ -156,7 +156,10 @@ TEST(Library, RefusalsCarryTheClassicMessages) {
     compare(a, tiny, Options{});
     ADD_FAILURE() << "a five-residue interface was compared";
   } catch (const Error& e) {
-    EXPECT_EQ(e.printed(), "\n Error: the minimum length of a structure is six residues.\n\n");
+    // The classic message, then the cause.
+    EXPECT_EQ(e.printed(),
+              "\n Error: the minimum length of a structure is six residues.\n\n"
+              "the structure has 5 residues (CA atoms); at least 6 are needed\n");
   }
 }
 

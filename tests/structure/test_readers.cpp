@@ -188,3 +188,110 @@ TEST_F(Readers, ContactsFromCoordinates) {
 
 }  // namespace
 }  // namespace tarvix
+
+namespace tarvix {
+namespace {
+
+class CheckedInput : public Readers {
+ protected:
+  // Reads a contact file for a structure of 6 residues, chains 1-3 and 4-6; returns the warnings.
+  std::string contacts(const std::string& text, Structure& s) {
+    s.len = 6;
+    s.nchain = 2;
+    s.chains = {0, 3, 6};
+    std::ostringstream out;
+    readcontfile(write("c", text), s, out);
+    return out.str();
+  }
+  const std::string cont_ = (dir_ / "c").string();
+};
+
+// A CA record must hold its three coordinate fields; blank ones still read as zero.
+TEST_F(CheckedInput, CoordinatesCutOffByTheLineEnd) {
+  const std::string full = ca('A', 1, 1.5);  // 66 columns and the line end
+  for (const auto& [columns, what] : std::vector<std::pair<int, std::string>>{
+           {30, "x coordinate in columns 31-38"}, {37, "x coordinate in columns 31-38"},
+           {40, "y coordinate in columns 39-46"}, {53, "z coordinate in columns 47-54"}}) {
+    Structure s;
+    const std::string msg = error_of([&] { read(full + full.substr(0, columns) + "\r\n", s); });
+    EXPECT_EQ(msg, "Error: the " + what + " of line 2 of " + pdb_ +
+                       " is cut off: the line ends at column " + std::to_string(columns))
+        << columns;
+  }
+  Structure s;  // present but blank; cut short but not a CA atom, or past the residue limit
+  read(put(full, 39, std::string(16, ' ')).substr(0, 54) + "\n" +
+           atom(" N  ", ' ', "GLY", 'A', 2, 0).substr(0, 30) + "\n" + ca('A', 3, 2),
+       s);
+  ASSERT_EQ(s.len, 2);
+  EXPECT_EQ(s.ca[1], (Coord{1.5, 0, 0}));
+  EXPECT_EQ(s.sec[1], 0);
+  std::string many;
+  for (int i = 1; i <= kMaxRes; ++i) many += ca('A', i % 10000, 0);
+  EXPECT_EQ(error_of([&] { Structure t; read(many + full.substr(0, 30) + "\n", t); }), "no error");
+}
+
+TEST_F(CheckedInput, PartnerListedTwiceCountsOnce) {
+  Structure s;
+  EXPECT_EQ(contacts("RES  1 4 4 5 4 4\nRES  2 3 6,5,6\nRES  3 2 4 5\nRES  4 1 1\n", s),
+            "Warning: line 1 of " + cont_ + " lists partner 4 of residue 1 more than once; it counts once\n"
+            "Warning: line 2 of " + cont_ + " lists partner 6 of residue 2 more than once; it counts once\n");
+  EXPECT_EQ(counts(s, 4), (std::vector<int>{2, 2, 2, 1}));
+  EXPECT_EQ((std::vector<int>{s.partner(1, 1), s.partner(1, 2), s.partner(2, 1), s.partner(2, 2)}),
+            (std::vector<int>{4, 5, 6, 5}));
+  // Several in one line, and the lines past the fifth summed up in one warning.
+  std::string text = "RES  1 5 4 5 4 5 4\n";
+  for (int k = 0; k < 7; ++k) text += "RES  2 2 4 4\n";
+  const std::string out = contacts(text, s);
+  EXPECT_EQ(out.substr(0, out.find('\n')),
+            "Warning: line 1 of " + cont_ + " lists partners 4, 5 of residue 1 more than once; each counts once");
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 6);
+  EXPECT_NE(out.find("Warning: 3 more lines of " + cont_ + " list a partner more than once"), std::string::npos);
+  EXPECT_EQ(s.contnum[1], 2);
+}
+
+TEST_F(CheckedInput, ContactsWithinOneSideAreKeptAndWarnedAboutOnce) {
+  Structure s;
+  EXPECT_EQ(contacts("RES  1 1 4\nRES  4 2 1 5\nRES  5 1 4\nRES  2 2 3 4\n", s),
+            "Warning: " + cont_ + " lists contacts within one side of the interface, first in line 2 "
+            "(residues 4 and 5); they are kept\n");
+  EXPECT_EQ(counts(s, 5), (std::vector<int>{1, 2, 0, 2, 1}));
+  EXPECT_EQ(contacts("RES  1 2 4 5\nRES  4 1 1\nRES  5 1 1\n", s), "");
+  s.chains[1] = 0;  // no first chain: the run explains that instead
+  std::ostringstream out;
+  readcontfile(cont_, s, out);
+  EXPECT_EQ(out.str(), "");
+}
+
+// What the readers note for the explanations of a refused run.
+TEST_F(CheckedInput, NotesOfWhatWasRead) {
+  Structure s;
+  read("HEADER\r" + ca('A', 1, 0) + "TER\r" + ca('B', 2, 1), s);
+  EXPECT_TRUE(s.notes.pdb_cr_only);
+  EXPECT_EQ(s.notes.pdb_lines, 2);  // "TER" starts the second line, its atom is not read
+  EXPECT_EQ(s.len * 10 + s.nchain, 1);
+  read("HETATM\nHETATM\nATOM   \nREMARK 1 a\rb\n" + atom(" N  ", ' ', "GLY", 'A', 1, 0), s);
+  EXPECT_EQ((std::vector<int>{s.notes.pdb_lines, s.notes.atom_records, s.notes.hetatm_records, s.len}),
+            (std::vector<int>{5, 2, 2, 0}));
+  EXPECT_FALSE(s.notes.pdb_cr_only);  // a carriage return not followed by a record
+  // Columns past a record are skipped, however many: a CA line of a million.
+  read(ca('A', 1, 7).substr(0, 66) + std::string(1000000, 'x') + "\r\n" + ca('A', 2, 8), s);
+  EXPECT_EQ(s.len, 2);
+  EXPECT_EQ(s.ca[1][0] + s.ca[2][0], 15.0);
+  EXPECT_EQ(s.notes.pdb, pdb_);
+  contacts("# a\rRES  1 1 4\r", s);
+  EXPECT_EQ(s.notes.contact_records, 0);
+  EXPECT_TRUE(s.notes.contacts_cr_only);
+  EXPECT_EQ(s.notes.contacts, cont_);
+  // A residue index past the structure's end also names the coordinate file.
+  read("HETATM\n", s);
+  EXPECT_EQ(error_of([&] { readcontfile(write("c", "RES  1 0\n"), s); }),
+            "Error: the residue index 1 is outside 1..0 in line 1 of " + cont_ + "\nno CA atom in " +
+                pdb_ + ": it has no ATOM record (1 HETATM record is not read)");
+  read(ca('A', 1, 0) + ca('A', 2, 0), s);
+  EXPECT_EQ(error_of([&] { readcontfile(write("c", "RES  1 1 3\n"), s); }),
+            "Error: the contact partner 3 of residue 1 is outside 1..2 in line 1 of " + cont_ + "\n" +
+                pdb_ + " has 2 residues (CA atoms)");
+}
+
+}  // namespace
+}  // namespace tarvix
