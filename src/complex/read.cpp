@@ -63,6 +63,10 @@ std::string load(const std::string& path) {
 
 enum class Format { kPdb, kMmcif, kUnknown };
 
+// (std::string_view::starts_with is C++20; this file is built as C++17 where
+// gemmi's headers need it.)
+bool begins(std::string_view line, std::string_view word) { return line.substr(0, word.size()) == word; }
+
 bool starts_with_nocase(std::string_view line, std::string_view word) {
   if (line.size() < word.size()) return false;
   for (size_t k = 0; k < word.size(); ++k)
@@ -87,7 +91,7 @@ Format detect(const std::string& text) {
       first = false;
       if (starts_with_nocase(line.substr(k), "data_")) return Format::kMmcif;
     }
-    if (line.starts_with("ATOM  ") || line.starts_with("HETATM")) {
+    if (begins(line, "ATOM  ") || begins(line, "HETATM")) {
       atoms = true;
       break;
     }
@@ -151,10 +155,10 @@ int blank_early_end_records(std::string& text) {
     size_t end = text.find('\n', at);
     if (end == std::string::npos) end = text.size();
     std::string_view line(text.data() + at, end - at);
-    if (line.starts_with("END")) {
+    if (begins(line, "END")) {
       const size_t k = line.find_first_not_of(" \r", 3);
       if (k == std::string_view::npos) ends.push_back(at);
-    } else if (line.starts_with("ATOM  ") || line.starts_with("HETATM")) {
+    } else if (begins(line, "ATOM  ") || begins(line, "HETATM")) {
       for (size_t e : ends) text.replace(e, 3, "   ");
       blanked += static_cast<int>(ends.size());
       ends.clear();
