@@ -32,7 +32,7 @@ Interface Interface::read(const std::string& pdbfile, const std::string& contact
   auto s = std::make_unique<Structure>();
   std::ostringstream warnings;
   readpdbfile(pdbfile, *s, 0, warnings);
-  readcontfile(contactfile, *s);
+  readcontfile(contactfile, *s, warnings);
   s->chainid_read = s->chainid;
   return from_structure(*s, pdbfile, lines_of(warnings.str()));
 }

@@ -190,7 +190,8 @@ char aa3toaa1(const char name[3]) {
 }
 
 void readpdbfile(const std::string& path, Structure& s, int contmode) {
-  readpdbfile(path, s, contmode, std::cout);
+  std::ostream dropped(nullptr);
+  readpdbfile(path, s, contmode, dropped);
 }
 
 void readpdbfile(const std::string& path, Structure& s, int contmode, std::ostream& out) {
@@ -305,7 +306,10 @@ void clear_contacts(Structure& s) {
 
 }  // namespace
 
-void readcontfile(const std::string& path, Structure& s) { readcontfile(path, s, std::cout); }
+void readcontfile(const std::string& path, Structure& s) {
+  std::ostream dropped(nullptr);
+  readcontfile(path, s, dropped);
+}
 
 void readcontfile(const std::string& path, Structure& s, std::ostream& out) {
   std::ifstream in(path);

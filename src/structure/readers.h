@@ -17,7 +17,7 @@ inline constexpr double kContactCutoff = 8.5;
 // Reads one structure: one residue per accepted CA atom, chain ends from
 // "TER" records. With contmode 1 also assigns secondary structure and
 // contacts from the CA coordinates and keeps only residues with contacts.
-// Warnings go to `out` (std::cout when not given).
+// Warnings go to `out` (dropped when not given).
 void readpdbfile(const std::string& path, Structure& s, int contmode, std::ostream& out);
 void readpdbfile(const std::string& path, Structure& s, int contmode);
 // The same from an open stream; `name` stands for the file in messages.
@@ -27,7 +27,7 @@ void readpdbfile(std::istream& in, const std::string& name, Structure& s, int co
 // Fills the contact lists of s (len residues already read) from a contact file.
 // A partner listed twice for one residue counts once; that, and contacts
 // within one side of the interface (kept), are warned about on `out`
-// (std::cout when not given).
+// (dropped when not given).
 void readcontfile(const std::string& path, Structure& s, std::ostream& out);
 void readcontfile(const std::string& path, Structure& s);
 void readcontfile(std::istream& in, const std::string& name, Structure& s, std::ostream& out);
