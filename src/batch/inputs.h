@@ -28,6 +28,13 @@ struct Entry {
 // than two paths. Whether the interface files exist is found when they are read.
 std::vector<Entry> read_entries(const std::string& arg, bool ca);
 
+// The same for whole complexes: each interface is FILE[:SIDES] (see
+// parse_interface_spec), `pdb` holding that text with FILE resolved. A
+// directory gives every *.pdb, *.ent, *.cif and *.mmcif file in it (gzipped
+// or not) with its default sides; a single argument is one complex when it is
+// such a file (or FILE:SIDES of one), a list file otherwise.
+std::vector<Entry> read_complex_entries(const std::string& arg);
+
 // The contact file of a PDB path: the same path with the extension ".contacts".
 std::string contacts_of(const std::string& pdb);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -137,7 +138,8 @@ void parallel_for(size_t n, int threads, const std::atomic<bool>* stop, Body bod
 }  // namespace
 
 std::vector<std::optional<Interface>> read_all(const std::vector<Entry>& entries, bool ca, int threads,
-                                               std::vector<std::string>& errors, const std::vector<bool>* wanted) {
+                                               std::vector<std::string>& errors, const std::vector<bool>* wanted,
+                                               const ComplexOptions* complexes) {
   zero_blocks_mapped = false;
   std::vector<std::optional<Interface>> out(entries.size());
   errors.assign(entries.size(), std::string());
@@ -145,9 +147,18 @@ std::vector<std::optional<Interface>> read_all(const std::vector<Entry>& entries
     const Entry& e = entries[i];
     if (wanted && !(*wanted)[i]) return;
     try {
-      Interface f = ca ? Interface::read_ca(e.pdb) : Interface::read(e.pdb, e.contacts);
-      if (f.name() != e.name) f = Interface::from_structure(f.structure(), e.name, f.warnings());
-      out[i] = std::move(f);
+      if (complexes) {
+        const ComplexInterface ci = read_interface(parse_interface_spec(e.pdb), *complexes);
+        auto s = std::make_unique<Structure>();
+        fill_structure(ci, *s);
+        std::vector<std::string> warnings;
+        for (const std::string& w : ci.complex.warnings) warnings.push_back(w + '\n');
+        out[i] = Interface::from_structure(*s, e.name, std::move(warnings));
+      } else {
+        Interface f = ca ? Interface::read_ca(e.pdb) : Interface::read(e.pdb, e.contacts);
+        if (f.name() != e.name) f = Interface::from_structure(f.structure(), e.name, f.warnings());
+        out[i] = std::move(f);
+      }
     } catch (const Error& err) {
       errors[i] = one_line(err);
     } catch (const std::bad_alloc&) {

@@ -13,6 +13,7 @@
 
 #include "api/tarvix.h"
 #include "batch/inputs.h"
+#include "complex/complex.h"
 
 namespace tarvix::batch {
 
@@ -71,9 +72,12 @@ struct RunOptions {
 
 // Reads interfaces on `threads` threads (only those with wanted[i], when
 // given). A failed read leaves nothing and records the message in errors[i].
+// With `complexes`, each entry is FILE[:SIDES] of a whole complex, cut with
+// those options (classes from mkdssp or the CA geometry).
 std::vector<std::optional<Interface>> read_all(const std::vector<Entry>& entries, bool ca, int threads,
                                                std::vector<std::string>& errors,
-                                               const std::vector<bool>* wanted = nullptr);
+                                               const std::vector<bool>* wanted = nullptr,
+                                               const ComplexOptions* complexes = nullptr);
 
 // Runs the pairs; `sink` is called once per pair (skipped ones too), from the
 // worker threads, never from two at once.

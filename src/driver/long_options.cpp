@@ -28,7 +28,21 @@ namespace fs = std::filesystem;
 
 [[noreturn]] void misuse(const std::string& message) { throw Error(message, ExitCode::kUsage); }
 
-std::string stem_of(const std::string& path) { return fs::path(path).stem().string(); }
+
+// The name of an interface in report file names: the file name without its
+// extensions, and the sides of a complex ("1abc_H,L-A").
+std::string report_stem(const batch::Entry& e) {
+  std::string name = fs::path(e.pdb).filename().string();
+  std::string sides;
+  if (const size_t colon = name.find(':'); colon != std::string::npos && !fs::exists(e.pdb)) {
+    sides = name.substr(colon + 1);
+    name.resize(colon);
+    std::replace(sides.begin(), sides.end(), ':', '-');
+  }
+  if (name.size() > 3 && name.ends_with(".gz")) name.resize(name.size() - 3);
+  name = fs::path(name).stem().string();
+  return sides.empty() ? name : name + "_" + sides;
+}
 
 // "12m05s", "1h02m" or "42s".
 std::string duration(double seconds) {
@@ -169,8 +183,7 @@ LongOptions take_long_options(std::vector<std::string>& args) {
   auto given = [&](const char* o) { return std::find(lo.given.begin(), lo.given.end(), o) != lo.given.end(); };
   if (lo.search && lo.all_vs_all) misuse("Error: --search and --all-vs-all cannot be combined");
   if (lo.complex && !lo.extract.empty()) misuse("Error: --complex and --extract exclude each other");
-  if ((lo.complex || !lo.extract.empty()) && lo.is_search())
-    misuse("Error: searches read interface files; cut interfaces out of complexes with --extract first");
+  if (!lo.extract.empty() && lo.is_search()) misuse("Error: --extract writes one interface; it is not a search");
   if (lo.ss && !lo.complex && lo.extract.empty())
     misuse("Error: option --ss applies to --complex and --extract only");
   if (!lo.extract.empty() && lo.out.empty()) misuse("Error: --extract needs --out prefix");
@@ -192,7 +205,7 @@ void check_long_options(const LongOptions& lo, const Settings& set) {
   if ((lo.complex || !lo.extract.empty()) && set.contmode == 1)
     misuse("Error: option -ca applies to interface files; with complexes, contacts come from the "
            "atoms and --ss ca takes the classes from the CA geometry");
-  if (lo.complex && set.files.size() != 2)
+  if (lo.complex && !lo.is_search() && set.files.size() != 2)
     misuse("Error: --complex compares two interfaces: give file1[:sides1] and file2[:sides2], not " +
            std::to_string(set.files.size()) + " names");
   if (!lo.extract.empty() && !set.files.empty())
@@ -206,6 +219,7 @@ void print_long_help(std::ostream& out) {
          "         QUERY and LIST: a PDB file (its contacts in the .contacts file of the\n"
          "         same name), a list file (one PDB path per line, optionally followed by\n"
          "         its contact file; # starts a comment), or a directory of *.pdb files.\n"
+         "         With --complex: complexes, one FILE[:SIDES] per line of a list.\n"
          "     --threads N     comparisons in parallel (default: one per processor)\n"
          "     --format F      tsv (default; a header line, one row per comparison) or json\n"
          "     --out FILE      write the table to FILE instead of standard output\n"
@@ -228,8 +242,14 @@ int run_search(const LongOptions& lo, const Settings& set, std::FILE* table, std
            "); interfaces come from --search/--targets or --all-vs-all");
   const bool ca = set.contmode == 1;
   const bool triangle = lo.all_vs_all.has_value();
-  const std::vector<batch::Entry> queries = batch::read_entries(triangle ? *lo.all_vs_all : *lo.search, ca);
-  const std::vector<batch::Entry> targets = triangle ? queries : batch::read_entries(*lo.targets, ca);
+  auto entries = [&](const std::string& arg) {
+    return lo.complex ? batch::read_complex_entries(arg) : batch::read_entries(arg, ca);
+  };
+  const std::vector<batch::Entry> queries = entries(triangle ? *lo.all_vs_all : *lo.search);
+  const std::vector<batch::Entry> targets = triangle ? queries : entries(*lo.targets);
+  ComplexOptions copt;
+  copt.ss = lo.ss.value_or("dssp") == "ca" ? SsSource::kCa : SsSource::kDssp;
+  const ComplexOptions* complexes = lo.complex ? &copt : nullptr;
   const Options options = from_settings(set);
   options.validate();
   const int threads = lo.threads ? *lo.threads : batch::default_threads();
@@ -239,7 +259,7 @@ int run_search(const LongOptions& lo, const Settings& set, std::FILE* table, std
     std::map<std::string, std::string> stems;
     for (const auto* list : {&queries, &targets})
       for (const batch::Entry& e : *list) {
-        const auto [it, fresh] = stems.emplace(stem_of(e.pdb), e.pdb);
+        const auto [it, fresh] = stems.emplace(report_stem(e), e.pdb);
         if (!fresh && it->second != e.pdb)
           misuse("Error: --reports names each report by its two file names, but " + it->second + " and " +
                  e.pdb + " have the same name");
@@ -259,8 +279,8 @@ int run_search(const LongOptions& lo, const Settings& set, std::FILE* table, std
   for (size_t i = 0; i < queries.size(); ++i) qwanted[i] = pairs.has_query(i) || (triangle && pairs.has_target(i));
   for (size_t i = 0; i < targets.size(); ++i) twanted[i] = pairs.has_target(i);
   std::vector<std::string> qerr, terr;
-  const auto qi = batch::read_all(queries, ca, threads, qerr, &qwanted);
-  const auto ti = triangle ? qi : batch::read_all(targets, ca, threads, terr, &twanted);
+  const auto qi = batch::read_all(queries, ca, threads, qerr, &qwanted, complexes);
+  const auto ti = triangle ? qi : batch::read_all(targets, ca, threads, terr, &twanted, complexes);
   if (triangle) terr = qerr;
   int unreadable = 0;
   auto tell = [&](const std::vector<batch::Entry>& list, const std::vector<std::optional<Interface>>& read,
@@ -270,7 +290,8 @@ int run_search(const LongOptions& lo, const Settings& set, std::FILE* table, std
         ++unreadable;
         err << errors[i] << " (" << list[i].name << " left out)\n";
       } else if (read[i]) {
-        for (const std::string& w : read[i]->warnings()) err << list[i].name << ": " << w;
+        for (const std::string& w : read[i]->warnings())
+          err << (w.find(list[i].pdb) == std::string::npos ? list[i].name + ": " : std::string()) << w;
       }
     }
   };
@@ -335,8 +356,8 @@ int run_search(const LongOptions& lo, const Settings& set, std::FILE* table, std
   batch::run_pairs(qi, ti, pairs, ropt, [&](batch::Outcome&& o) {
     if (o.result) {
       if (!lo.reports.empty()) {
-        const std::string path = (fs::path(lo.reports) / (stem_of(queries[o.query].pdb) + "_" +
-                                                           stem_of(targets[o.target].pdb) + ".txt"))
+        const std::string path = (fs::path(lo.reports) / (report_stem(queries[o.query]) + "_" +
+                                                           report_stem(targets[o.target]) + ".txt"))
                                      .string();
         std::ofstream f(path, std::ios::binary);
         for (const std::string& w : qi[o.query]->warnings()) f << w;

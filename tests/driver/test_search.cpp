@@ -197,6 +197,30 @@ TEST_F(Search, BlocksSplitAJobWithoutOverlap) {
   }
 }
 
+// Columns after query and target.
+std::vector<std::string> values(const std::string& table) {
+  std::vector<std::string> out;
+  std::istringstream in(table);
+  for (std::string line; std::getline(in, line);) out.push_back(line.substr(line.find('\t', line.find('\t') + 1)));
+  return out;
+}
+
+TEST_F(Search, ComplexesGiveTheRowsOfTheirInterfaceFiles) {
+  if (std::system("command -v mkdssp >/dev/null 2>&1") != 0) GTEST_SKIP() << "mkdssp not installed";
+  const std::vector<std::string> names = {"7CEI", "2I25", "1KTZ"};
+  std::vector<std::string> complexes, interfaces;
+  for (const std::string& n : names) {
+    complexes.push_back(kData + "/complexes/" + n + ".pdb.gz:A:B");
+    interfaces.push_back(kData + "/" + n + "_AB.pdb");
+  }
+  const std::string from_files = run_({"--all-vs-all", list("files", interfaces), "-s"});
+  ASSERT_EQ(status_, 0) << err_.str();
+  const std::string from_complexes = run_({"--complex", "--all-vs-all", list("complexes", complexes), "-s"});
+  ASSERT_EQ(status_, 0) << err_.str();
+  EXPECT_EQ(values(from_complexes), values(from_files));
+  EXPECT_NE(from_complexes.find("7CEI.pdb.gz:A:B\t"), std::string::npos) << from_complexes;
+}
+
 // CA atoms of the superposition file by chain and residue number.
 std::map<std::pair<char, std::string>, Coord> cas(const std::string& file) {
   std::map<std::pair<char, std::string>, Coord> out;
