@@ -459,9 +459,7 @@ Values the report prints are None when the alignment is not significant
 is computed (options length, dmin, normalize="average", non-sequential TM,
 or fewer than 15 residues).)doc";
 
-const char* const kCompareDoc = R"doc(compare(a, b, *, score="tx", sequential=True, fast=False, speed=None, normalize="structure2", length=None, d0=None, dmin=None, seqd0=False, detail=1) -> Result
-
-Compares interface a (structure 1) with interface b (structure 2). The
+const char* const kCompareDoc = R"doc(Compares interface a (structure 1) with interface b (structure 2). The
 options are the program's, with its defaults:
 
 score: "tx" (TX-score) or "tm" (TM-score, option -t).

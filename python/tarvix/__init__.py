@@ -26,6 +26,10 @@ from collections import namedtuple
 from ._core import Error, Interface, Result, __version__, compare, default_threads, to_records
 from . import _core
 
+for _name in ("Error", "Interface", "Result", "compare", "default_threads", "to_records"):
+    globals()[_name].__module__ = __name__
+del _name
+
 __all__ = [
     "Error",
     "Failure",
