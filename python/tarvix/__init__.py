@@ -134,7 +134,9 @@ def search(queries, targets=None, *, threads=None, top=None, min_score=None, ca=
       normalize, length, d0, dmin, seqd0, detail), for every comparison.
 
     Returns a SearchResults (a list of Result) in query order, then target
-    order (with top: each query's results by score). The GIL is released
+    order (with top: each query's results by score). Every result kept is
+    held in memory: for very large searches keep fewer with top or
+    min_score, or write a table with the program's --out. The GIL is released
     while the comparisons run; Ctrl-C stops the search (comparisons under way
     finish first) and raises KeyboardInterrupt.
     """

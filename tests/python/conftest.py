@@ -20,18 +20,27 @@ def masked(report):
     return TIME_LINE.sub("Running time: (masked)", report)
 
 
-@pytest.fixture(scope="session")
-def program():
-    """Runs the program in the data folder; returns (exit status, stdout).
-    Skips when TARVIX_BIN does not name it (ctest does)."""
+def find_program():
+    """A function that runs the program in the data folder and returns (exit
+    status, stdout); None when TARVIX_BIN does not name the program (ctest
+    sets it)."""
     binary = os.environ.get("TARVIX_BIN")
     if not binary or not os.path.exists(binary):
-        pytest.skip("TARVIX_BIN does not name the program")
+        return None
 
     def run(args, cwd=DATA):
         p = subprocess.run([binary, *args], cwd=cwd, capture_output=True, text=True, timeout=300)
         return p.returncode, p.stdout
 
+    return run
+
+
+@pytest.fixture(scope="session")
+def program():
+    """find_program(), or the test is skipped."""
+    run = find_program()
+    if run is None:
+        pytest.skip("TARVIX_BIN does not name the program")
     return run
 
 
