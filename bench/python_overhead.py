@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """The cost of calling compare() from Python over calling it from C++.
 
 Each bundled interface is compared with the next one (32 pairs), REPEATS
