@@ -44,13 +44,14 @@ SIZES ?= 50 100 200 300 600 1200 2250
 
 bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTARVIX_BENCH=ON -DTARVIX_TESTS=OFF
-	cmake --build build-bench -j $(JOBS) --target all make_interface
+	cmake --build build-bench -j $(JOBS) --target all make_interface time_compare
 	build-bench/bench_dp
 	build-bench/bench_scoring
 	build-bench/bench_search
 	bench/whole_run.sh build-bench/Tarvix 5
 	bench/search_threads.sh build-bench/Tarvix 3
 	bench/scaling.py build-bench/Tarvix build-bench/make_interface $(SIZES)
+	/usr/bin/python3 bench/python_overhead.py build-bench
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) build-bench
