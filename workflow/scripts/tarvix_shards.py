@@ -172,11 +172,6 @@ def plan(nq, nt, triangle, size):
 # ---------------------------------------------------------------------------
 # The job: configuration, lists and blocks.
 
-# Options the workflow sets itself, or that make no sense for a shard.
-_OWN_OPTIONS = ("--search", "--targets", "--all-vs-all", "--threads", "--format", "--out", "--resume",
-                "--top", "--min-score", "--reports", "--quiet", "--block", "--superpose", "--help")
-
-
 def _whole(config, key, least, default=None):
     v = config.get(key, default)
     if v is None:
