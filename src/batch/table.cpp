@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -99,7 +100,19 @@ std::optional<std::string> json_field(const std::string& line, const std::string
   return std::nullopt;
 }
 
-double sort_score(const Result& r) { return r.significant ? r.score : -std::numeric_limits<double>::infinity(); }
+// The score as the table prints it: --top ranks by it and --min-score judges
+// it, so that rows the table shows as equal go in target order and a row
+// showing the bound is kept, and so that a table split into blocks and merged
+// again can be ranked from its rows alone. No alignment ranks last; a score
+// too large for its column (asterisks) first.
+double table_score(const Result& r) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  if (!r.significant) return -inf;
+  const std::string text = F(r.score, 8, 5);
+  if (text.find('*') != std::string::npos) return inf;
+  const double v = std::strtod(text.c_str(), nullptr);
+  return std::isnan(v) ? -inf : v;
+}
 
 }  // namespace
 
@@ -231,8 +244,8 @@ void TableWriter::add(const Outcome& o) {
   bool keep = false;
   if (o.result) {
     const Result& r = *o.result;
-    score = sort_score(r);
-    keep = !opt_.min_score || (r.significant && r.score >= *opt_.min_score);
+    score = table_score(r);
+    keep = !opt_.min_score || (r.significant && score >= *opt_.min_score);
     if (keep) text = opt_.format == Format::Tsv ? tsv_row(r) : json_row(r);
   }
   if (!opt_.top) {

@@ -82,7 +82,10 @@ std::string write_shuffled(const PairSet& pairs, const TableOptions& opt, double
     Outcome o;
     o.k = k;
     std::tie(o.query, o.target) = pairs.at(k);
-    o.result = result("q" + std::to_string(o.query), "t" + std::to_string(o.target), score(o.query, o.target));
+    std::string q = "q", t = "t";
+    q += std::to_string(o.query);
+    t += std::to_string(o.target);
+    o.result = result(q, t, score(o.query, o.target));
     w.add(o);
   }
   EXPECT_TRUE(w.complete());
@@ -141,6 +144,24 @@ TEST(TableWriter, TopAndMinimumScore) {
   const std::string json = write_shuffled(pairs, min, score, 5);
   EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 4);  // (0,1) (0,3) (1,2) (2,3)
   EXPECT_EQ(json.find("\"score\":0.50000,"), json.find("\"score\""));
+
+  // Scores that differ beyond the printed digits are ties, so the table shows
+  // them in target order, and a row printing the bound passes --min-score; a
+  // score too large for its column ranks first.
+  auto close = [](size_t, size_t t) {
+    const double s[] = {0.0, 0.6999951, 0.7000049, 0.7000001, 150.0};
+    return s[t];
+  };
+  const PairSet one = PairSet::cross(1, 5);
+  const std::string tied = write_shuffled(one, top, close, 6);
+  EXPECT_EQ(column(tied, 1), (std::vector<std::string>{"t4", "t1"}));
+  EXPECT_EQ(column(tied, 2), (std::vector<std::string>{"********", "0.70000"}));
+  top.top = 5;
+  EXPECT_EQ(column(write_shuffled(one, top, close, 7), 1),
+            (std::vector<std::string>{"t4", "t1", "t2", "t3", "t0"}));
+  TableOptions bound;
+  bound.min_score = 0.7;
+  EXPECT_EQ(column(write_shuffled(one, bound, close, 8), 1), (std::vector<std::string>{"t1", "t2", "t3", "t4"}));
 }
 
 class TempDir : public ::testing::Test {
