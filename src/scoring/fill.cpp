@@ -78,7 +78,7 @@ inline double dist2_at(const double* mx, const double* my, const double* mz, int
 PairColumns::PairColumns(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
                          int lenb, const double u[3][3], const double t[3], double scale2,
                          double cut2, bool weighted)
-    : ws_(ws), a_(a), b_(b), lena_(lena), lenb_(lenb), scale2_(scale2), weighted_(weighted) {
+    : ws_(ws), a_(a), b_(b), lena_(lena), scale2_(scale2), weighted_(weighted) {
   double* mx = ws.mx.data();
   double* my = ws.my.data();
   double* mz = ws.mz.data();

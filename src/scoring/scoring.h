@@ -175,7 +175,7 @@ class PairColumns {
   ScoringWorkspace& ws_;
   const Structure& a_;
   const Structure& b_;
-  int lena_, lenb_, nrun_ = 0;
+  int lena_, nrun_ = 0;
   double scale2_;
   bool weighted_;
 };
