@@ -157,7 +157,8 @@ def search(queries, targets=None, *, threads=None, top=None, min_score=None, ca=
     if results.failures and errors == "raise":
         message = f"{out['failed']} of {out['pairs']} comparisons failed"
         if out["unreadable"]:
-            message += f" ({out['unreadable']} interfaces could not be read)"
+            noun = "interface" if out["unreadable"] == 1 else "interfaces"
+            message += f" ({out['unreadable']} {noun} could not be read)"
         first = results.failures[0]
         names = " with ".join(n for n in (first.query, first.target) if n is not None)
         message += f"; first: {names}: {first.message}"

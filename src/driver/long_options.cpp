@@ -378,7 +378,8 @@ int run_search(const LongOptions& lo, const Settings& set, std::FILE* table, std
   progress.finish();
   if (failed > 0 || unreadable > 0) {
     err << failed << " of " << pairs.count() << " comparisons failed";
-    if (unreadable > 0) err << " (" << unreadable << " interfaces could not be read)";
+    if (unreadable > 0)
+      err << " (" << unreadable << (unreadable == 1 ? " interface" : " interfaces") << " could not be read)";
     err << '\n';
     return 1;
   }

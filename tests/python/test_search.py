@@ -118,7 +118,7 @@ def test_failures_are_reported_with_what_succeeded(tmp_path):
     (tmp_path / "0BAD.contacts").write_text("")
     with pytest.raises(tarvix.SearchError) as e:
         tarvix.search(tmp_path, threads=2)
-    assert "3 of 6 comparisons failed (1 interfaces could not be read)" in str(e.value)
+    assert "3 of 6 comparisons failed (1 interface could not be read)" in str(e.value)
     assert [f.query for f in e.value.failures] == [str(tmp_path / "0BAD.pdb")]
     assert "atom serial number" in e.value.failures[0].message
     assert len(e.value.results) == 3 and isinstance(e.value, tarvix.Error)
