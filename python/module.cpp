@@ -206,26 +206,26 @@ Interface interface_from_complex(const fs::path& path, const std::optional<std::
     chains.push_back(side.substr(from));
     return chains;
   };
-  InterfaceSpec spec;
-  spec.path = path.string();
-  spec.text = spec.path;
+  InterfaceChoice choice;
+  choice.path = path.string();
+  choice.text = choice.path;
   if (side1) {
-    spec.side1 = split(*side1);
-    spec.text += ":" + *side1;
+    choice.side1 = split(*side1);
+    choice.text += ":" + *side1;
   }
   if (side2) {
-    spec.side2 = split(*side2);
-    spec.text += ":" + *side2;
+    choice.side2 = split(*side2);
+    choice.text += ":" + *side2;
   }
   ComplexOptions options;
   options.ss = ss == "ca" ? SsSource::kCa : SsSource::kDssp;
   py::gil_scoped_release release;
-  const ComplexInterface ci = read_interface(spec, options);
+  const ComplexInterface ci = read_interface(choice, options);
   auto s = std::make_unique<Structure>();
   fill_structure(ci, *s);
   std::vector<std::string> warnings;
   for (const std::string& w : ci.complex.warnings) warnings.push_back(w + '\n');
-  return Interface::from_structure(*s, spec.text, std::move(warnings));
+  return Interface::from_structure(*s, choice.text, std::move(warnings));
 }
 
 // ---- results ----------------------------------------------------------------

@@ -29,7 +29,7 @@ struct Entry {
 std::vector<Entry> read_entries(const std::string& arg, bool ca);
 
 // The same for whole complexes: each interface is FILE[:SIDES] (see
-// parse_interface_spec), `pdb` holding that text with FILE resolved. A
+// parse_interface_choice), `pdb` holding that text with FILE resolved. A
 // directory gives every *.pdb, *.ent, *.cif and *.mmcif file in it (gzipped
 // or not) with its default sides; a single argument is one complex when it is
 // such a file (or FILE:SIDES of one), a list file otherwise.

@@ -11,26 +11,14 @@
 
 namespace tarvix::batch {
 
-PairSet PairSet::cross(size_t nq, size_t nt) {
-  PairSet p;
-  p.nq_ = nq;
-  p.nt_ = nt;
-  p.q1_ = nq;
-  p.t1_ = nt;
-  p.index();
-  return p;
+PairSet::PairSet(size_t nq, size_t nt, bool triangle)
+    : triangle_(triangle), nq_(nq), nt_(nt), q1_(nq), t1_(nt) {
+  index();
 }
 
-PairSet PairSet::triangle(size_t n) {
-  PairSet p;
-  p.triangle_ = true;
-  p.nq_ = n;
-  p.nt_ = n;
-  p.q1_ = n;
-  p.t1_ = n;
-  p.index();
-  return p;
-}
+PairSet PairSet::cross(size_t nq, size_t nt) { return PairSet(nq, nt, false); }
+
+PairSet PairSet::triangle(size_t n) { return PairSet(n, n, true); }
 
 PairSet PairSet::restricted(size_t q_first, size_t q_last, size_t t_first, size_t t_last) const {
   PairSet p = *this;
@@ -72,10 +60,11 @@ std::optional<size_t> PairSet::number_of(size_t q, size_t t) const {
 }
 
 std::pair<size_t, size_t> PairSet::at(size_t k) const {
-  // The last query whose first pair number is at most k and that has pairs.
+  // The last query whose first pair number is at most k: a query without
+  // pairs shares its first number with the next one, so that is the query
+  // that has the pair.
   const auto it = std::upper_bound(start_.begin(), start_.end() - 1, k);
-  size_t q = static_cast<size_t>(it - start_.begin()) - 1;
-  while (pairs_of(q) == 0) ++q;  // queries without pairs share their successor's start
+  const size_t q = static_cast<size_t>(it - start_.begin()) - 1;
   const size_t first = triangle_ ? std::max(t0_, q + 1) : t0_;
   return {q, first + (k - start_[q])};
 }
@@ -148,7 +137,7 @@ std::vector<std::optional<Interface>> read_all(const std::vector<Entry>& entries
     if (wanted && !(*wanted)[i]) return;
     try {
       if (complexes) {
-        const ComplexInterface ci = read_interface(parse_interface_spec(e.pdb), *complexes);
+        const ComplexInterface ci = read_interface(parse_interface_choice(e.pdb), *complexes);
         auto s = std::make_unique<Structure>();
         fill_structure(ci, *s);
         std::vector<std::string> warnings;

@@ -43,6 +43,7 @@ class PairSet {
   std::optional<size_t> number_of(size_t q, size_t t) const;
 
  private:
+  PairSet(size_t nq, size_t nt, bool triangle);
   bool triangle_ = false;
   size_t nq_ = 0, nt_ = 0;
   size_t q0_ = 0, q1_ = 0, t0_ = 0, t1_ = 0;  // the block

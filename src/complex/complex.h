@@ -73,21 +73,25 @@ Complex read_complex(const std::string& path);
 // FILE, FILE:SIDE1 or FILE:SIDE1:SIDE2, each side a comma-separated list of
 // author chain names ("1abc.cif.gz:H,L:A"). A side left out is taken from
 // the file (see resolve_sides).
-struct InterfaceSpec {
+struct InterfaceChoice {
   std::string text;  // as given
   std::string path;
   std::vector<std::string> side1, side2;
 };
 
-// Splits a spec. A name containing ':' is taken as a whole when a file of
+// Splits a choice of interface. A name containing ':' is taken as a whole when a file of
 // that name exists.
-InterfaceSpec parse_interface_spec(const std::string& word);
+InterfaceChoice parse_interface_choice(const std::string& word);
+
+// A side as written on the command line: its chain names separated by commas,
+// "_" for a blank one ("H,L").
+std::string side_text(const std::vector<std::string>& chains);
 
 // The chains of both sides: those named; when none is named and the complex
 // has exactly two protein chains, those two; when only side 1 is named and
 // it is one of exactly two protein chains, the other one is side 2.
 // Otherwise an error that lists the protein chains.
-std::array<std::vector<std::string>, 2> resolve_sides(const Complex& c, const InterfaceSpec& spec);
+std::array<std::vector<std::string>, 2> resolve_sides(const Complex& c, const InterfaceChoice& choice);
 
 struct InterfaceResidue {
   int chain = 0;    // index into Complex::chains
@@ -119,7 +123,7 @@ ComplexInterface extract_interface(Complex complex, const std::array<std::vector
                                    const ComplexOptions& options);
 
 // read_complex, resolve_sides and extract_interface in one.
-ComplexInterface read_interface(const InterfaceSpec& spec, const ComplexOptions& options);
+ComplexInterface read_interface(const InterfaceChoice& choice, const ComplexOptions& options);
 
 // Secondary-structure classes of every residue of the listed chains
 // (indices into c.chains), one vector per listed chain.

@@ -158,6 +158,7 @@ std::vector<std::vector<int>> classes_from_dssp(const Complex& c, const std::vec
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  // mkdssp's own command line: the classic DSSP text format is the one read below.
   std::vector<std::string> args = {exe, "--output-format", "dssp", in, out};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());

@@ -42,29 +42,20 @@ std::string join(const std::vector<std::string>& parts, size_t n, char sep) {
   return s;
 }
 
-std::vector<std::string> side_names(const std::string& text, const std::string& spec) {
+std::vector<std::string> side_names(const std::string& text, const std::string& choice) {
   std::vector<std::string> names = split(text, ',');
   for (const std::string& n : names)
     if (n.empty())
-      throw Error("Error: the interface \"" + spec + "\" has an empty chain name (write FILE:A,B:C)",
+      throw Error("Error: the interface \"" + choice + "\" has an empty chain name (write FILE:A,B:C)",
                   ExitCode::kUsage);
   return names;
 }
 
 std::string display(const std::string& chain) { return chain.empty() ? "_" : chain; }
 
-std::string list_of(const std::vector<std::string>& chains) {
-  std::string s;
-  for (const std::string& c : chains) {
-    if (!s.empty()) s += ',';
-    s += display(c);
-  }
-  return s;
-}
-
 // "chain A" or "chains H,L".
 std::string chains_phrase(const std::vector<std::string>& chains) {
-  return (chains.size() == 1 ? "chain " : "chains ") + list_of(chains);
+  return (chains.size() == 1 ? "chain " : "chains ") + side_text(chains);
 }
 
 // Index of the protein chain called name; "_" also names a blank chain name.
@@ -120,32 +111,41 @@ std::string residue_label(const Complex& c, int chain, const ComplexResidue& r) 
 
 }  // namespace
 
-InterfaceSpec parse_interface_spec(const std::string& word) {
-  InterfaceSpec spec;
-  spec.text = word;
-  spec.path = word;
-  if (word.find(':') == std::string::npos || file_exists(word)) return spec;
+std::string side_text(const std::vector<std::string>& chains) {
+  std::string s;
+  for (const std::string& c : chains) {
+    if (!s.empty()) s += ',';
+    s += display(c);
+  }
+  return s;
+}
+
+InterfaceChoice parse_interface_choice(const std::string& word) {
+  InterfaceChoice choice;
+  choice.text = word;
+  choice.path = word;
+  if (word.find(':') == std::string::npos || file_exists(word)) return choice;
   const std::vector<std::string> parts = split(word, ':');
   const size_t n = parts.size();
   // FILE:SIDE1:SIDE2 when FILE exists or the word has more than one colon,
   // otherwise FILE:SIDE1.
   if (n >= 3 && (file_exists(join(parts, n - 2, ':')) || !file_exists(join(parts, n - 1, ':')))) {
-    spec.path = join(parts, n - 2, ':');
-    spec.side1 = side_names(parts[n - 2], word);
-    spec.side2 = side_names(parts[n - 1], word);
+    choice.path = join(parts, n - 2, ':');
+    choice.side1 = side_names(parts[n - 2], word);
+    choice.side2 = side_names(parts[n - 1], word);
   } else {
-    spec.path = join(parts, n - 1, ':');
-    spec.side1 = side_names(parts[n - 1], word);
+    choice.path = join(parts, n - 1, ':');
+    choice.side1 = side_names(parts[n - 1], word);
   }
-  if (spec.path.empty())
+  if (choice.path.empty())
     throw Error("Error: the interface \"" + word + "\" names no file", ExitCode::kUsage);
-  return spec;
+  return choice;
 }
 
-std::array<std::vector<std::string>, 2> resolve_sides(const Complex& c, const InterfaceSpec& spec) {
-  std::array<std::vector<std::string>, 2> sides{spec.side1, spec.side2};
+std::array<std::vector<std::string>, 2> resolve_sides(const Complex& c, const InterfaceChoice& choice) {
+  std::array<std::vector<std::string>, 2> sides{choice.side1, choice.side2};
   auto unnamed = [&](const std::string& why) {
-    fail(c.path, why + "; name the sides as in " + spec.path + ":A:B (its protein chains: " +
+    fail(c.path, why + "; name the sides as in " + choice.path + ":A:B (its protein chains: " +
                      c.chain_list() + ")");
   };
   if (sides[0].empty()) {
@@ -173,7 +173,7 @@ std::array<std::vector<std::string>, 2> resolve_sides(const Complex& c, const In
         for (size_t m = 0; m < sides[b].size(); ++m)
           if ((b > a || (b == a && m > k)) &&
               chain_index(c, sides[a][k]) == chain_index(c, sides[b][m]))
-            throw Error("Error: the interface \"" + spec.text + "\" names chain " +
+            throw Error("Error: the interface \"" + choice.text + "\" names chain " +
                             display(sides[a][k]) + " twice",
                         ExitCode::kUsage);
   return sides;
@@ -323,9 +323,9 @@ ComplexInterface extract_interface(Complex complex, const std::array<std::vector
   return ci;
 }
 
-ComplexInterface read_interface(const InterfaceSpec& spec, const ComplexOptions& options) {
-  Complex c = read_complex(spec.path);
-  const auto sides = resolve_sides(c, spec);
+ComplexInterface read_interface(const InterfaceChoice& choice, const ComplexOptions& options) {
+  Complex c = read_complex(choice.path);
+  const auto sides = resolve_sides(c, choice);
   return extract_interface(std::move(c), sides, options);
 }
 

@@ -23,15 +23,6 @@ std::string stem(const std::string& path) {
   return s;
 }
 
-std::string side_text(const std::vector<std::string>& chains) {
-  std::string s;
-  for (const std::string& c : chains) {
-    if (!s.empty()) s += ',';
-    s += c.empty() ? "_" : c;
-  }
-  return s;
-}
-
 }  // namespace
 
 std::string interface_pdb_text(const ComplexInterface& ci) {

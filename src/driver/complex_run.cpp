@@ -11,19 +11,10 @@ namespace {
 
 ComplexInterface interface_of(const std::string& word, const LongOptions& lo, std::ostream& err) {
   ComplexOptions options;
-  options.ss = lo.ss.value_or("dssp") == "ca" ? SsSource::kCa : SsSource::kDssp;
-  ComplexInterface ci = read_interface(parse_interface_spec(word), options);
+  options.ss = lo.ss.value_or(SsSource::kDssp);
+  ComplexInterface ci = read_interface(parse_interface_choice(word), options);
   for (const std::string& w : ci.complex.warnings) err << w << '\n';
   return ci;
-}
-
-std::string side_text(const std::vector<std::string>& chains) {
-  std::string s;
-  for (const std::string& c : chains) {
-    if (!s.empty()) s += ',';
-    s += c.empty() ? "_" : c;
-  }
-  return s;
 }
 
 }  // namespace

@@ -166,9 +166,9 @@ LongOptions take_long_options(std::vector<std::string>& args) {
       lo.extract = take();
       if (lo.extract.empty()) misuse("Error: option --extract needs a complex file");
     } else if (name == "--ss") {
-      lo.ss = take();
-      if (*lo.ss != "dssp" && *lo.ss != "ca")
-        misuse("Error: the value \"" + *lo.ss + "\" of option --ss is neither dssp nor ca");
+      const std::string v = take();
+      if (v != "dssp" && v != "ca") misuse("Error: the value \"" + v + "\" of option --ss is neither dssp nor ca");
+      lo.ss = v == "ca" ? SsSource::kCa : SsSource::kDssp;
     } else if (name == "--superpose") {
       lo.superpose = take();
     } else if (name == "--resume" || name == "--quiet" || name == "--help") {
@@ -248,7 +248,7 @@ int run_search(const LongOptions& lo, const Settings& set, std::FILE* table, std
   const std::vector<batch::Entry> queries = entries(triangle ? *lo.all_vs_all : *lo.search);
   const std::vector<batch::Entry> targets = triangle ? queries : entries(*lo.targets);
   ComplexOptions copt;
-  copt.ss = lo.ss.value_or("dssp") == "ca" ? SsSource::kCa : SsSource::kDssp;
+  copt.ss = lo.ss.value_or(SsSource::kDssp);
   const ComplexOptions* complexes = lo.complex ? &copt : nullptr;
   const Options options = from_settings(set);
   options.validate();

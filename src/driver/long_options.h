@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api/settings.h"
+#include "complex/complex.h"
 
 namespace tarvix {
 
@@ -32,7 +33,7 @@ struct LongOptions {
   // classic files of one ("--extract", to the prefix --out)
   bool complex = false;
   std::string extract;
-  std::optional<std::string> ss;  // "dssp" or "ca"
+  std::optional<SsSource> ss;  // "--ss dssp" or "--ss ca"
   std::vector<std::string> given;  // the long options seen, for the checks
 
   bool is_search() const { return search || all_vs_all; }

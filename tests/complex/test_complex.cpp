@@ -77,13 +77,13 @@ class ComplexTest : public ::testing::Test {
   }
   ComplexInterface cut(const std::string& path, std::vector<std::string> s1 = {},
                        std::vector<std::string> s2 = {}) {
-    InterfaceSpec spec;
-    spec.text = spec.path = path;
-    spec.side1 = std::move(s1);
-    spec.side2 = std::move(s2);
+    InterfaceChoice choice;
+    choice.text = choice.path = path;
+    choice.side1 = std::move(s1);
+    choice.side2 = std::move(s2);
     ComplexOptions o;
     o.ss = SsSource::kCa;
-    return read_interface(spec, o);
+    return read_interface(choice, o);
   }
   const fs::path dir_ = fs::temp_directory_path() /
                         ("tarvix_complex_" + std::to_string(getpid()) + "_" +
@@ -208,7 +208,7 @@ TEST_F(ComplexTest, InterfaceIsEveryResidueWithAHeavyAtomCloserThanTheCutoff) {
   EXPECT_EQ(back->chainid, direct->chainid);
 }
 
-TEST_F(ComplexTest, SidesFromTheSpecOrTheFile) {
+TEST_F(ComplexTest, SidesFromTheChoiceOrTheFile) {
   const std::string two = write("two.pdb", residue("ALA", "A", 1, 0) + residue("LYS", "B", 1, 0, 4.0));
   EXPECT_EQ(cut(two).sides[1], std::vector<std::string>{"B"});
   EXPECT_EQ(cut(two, {"B"}).sides[1], std::vector<std::string>{"A"});
@@ -230,8 +230,8 @@ TEST_F(ComplexTest, SidesFromTheSpecOrTheFile) {
   EXPECT_NE(interface_pdb_text(ci).find(" ALAAA   1 "), std::string::npos);
 }
 
-TEST_F(ComplexTest, SpecSplitsFileAndSides) {
-  auto sides = [](const InterfaceSpec& s) {
+TEST_F(ComplexTest, ChoiceSplitsFileAndSides) {
+  auto sides = [](const InterfaceChoice& s) {
     std::string t = s.path;
     for (const auto* side : {&s.side1, &s.side2}) {
       t += "|";
@@ -239,13 +239,13 @@ TEST_F(ComplexTest, SpecSplitsFileAndSides) {
     }
     return t;
   };
-  EXPECT_EQ(sides(parse_interface_spec("x.pdb")), "x.pdb||");
-  EXPECT_EQ(sides(parse_interface_spec("x.pdb:A")), "x.pdb|A;|");
-  EXPECT_EQ(sides(parse_interface_spec("d/x.cif.gz:H,L:AB")), "d/x.cif.gz|H;L;|AB;");
+  EXPECT_EQ(sides(parse_interface_choice("x.pdb")), "x.pdb||");
+  EXPECT_EQ(sides(parse_interface_choice("x.pdb:A")), "x.pdb|A;|");
+  EXPECT_EQ(sides(parse_interface_choice("d/x.cif.gz:H,L:AB")), "d/x.cif.gz|H;L;|AB;");
   const std::string colon = write("a:b.pdb", "");
-  EXPECT_EQ(sides(parse_interface_spec(colon)), colon + "||");
-  EXPECT_EQ(sides(parse_interface_spec(colon + ":C:D")), colon + "|C;|D;");
-  EXPECT_NE(error_of([] { parse_interface_spec("x.pdb:A,:B"); }).find("empty chain name"), std::string::npos);
+  EXPECT_EQ(sides(parse_interface_choice(colon)), colon + "||");
+  EXPECT_EQ(sides(parse_interface_choice(colon + ":C:D")), colon + "|C;|D;");
+  EXPECT_NE(error_of([] { parse_interface_choice("x.pdb:A,:B"); }).find("empty chain name"), std::string::npos);
 }
 
 TEST_F(ComplexTest, BadInputsNameTheFileAndTheProblem) {

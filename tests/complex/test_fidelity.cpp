@@ -33,7 +33,7 @@ std::vector<std::string> complexes() {
 }
 
 ComplexInterface cut(const std::string& path) {
-  return read_interface(parse_interface_spec(path + ":A:B"), ComplexOptions{});
+  return read_interface(parse_interface_choice(path + ":A:B"), ComplexOptions{});
 }
 
 // Column 55-60 (occupancy, the class) of every atom record of chain B blanked.

@@ -1,5 +1,7 @@
 // End-to-end tests of the runs that start from whole complexes.
 #include <gtest/gtest.h>
+
+#include "../support/program.h"
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,23 +15,6 @@ namespace {
 
 const std::string kData = TARVIX_TEST_DATA;
 
-struct Outcome {
-  std::string out;
-  int status = -1;
-};
-
-Outcome tarvix(const std::string& args, const std::string& env = "") {
-  const std::string cmd = "cd '" + kData + "' && " + env + " '" + TARVIX_BIN + "' " + args + " 2>&1";
-  Outcome r;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
 
 // The report without its file names and running time.
 std::string masked(const std::string& report) {
@@ -61,9 +46,9 @@ TEST(ComplexCli, ComparingComplexesPrintsTheReportOfTheirInterfaceFiles) {
   };
   for (const Case& c : {Case{"", "1A2K", "7CEI"}, Case{"-v 2", "1CGI", "2SIC"}, Case{"-s", "1GPW", "1R6Q"},
                         Case{"-t", "1MLC", "2I25"}, Case{"-a", "3CPH", "3MXW"}, Case{"", "1M27", "1KTZ"}}) {
-    const Outcome direct = tarvix(std::string("--complex ") + c.opts + " complexes/" + c.a + ".pdb.gz:A:B complexes/" +
+    const ProgramRun direct = tarvix(std::string("--complex ") + c.opts + " complexes/" + c.a + ".pdb.gz:A:B complexes/" +
                               c.b + ".pdb.gz");
-    const Outcome files = tarvix(classic(c.opts, c.a, c.b));
+    const ProgramRun files = tarvix(classic(c.opts, c.a, c.b));
     EXPECT_EQ(direct.status, files.status) << c.a << " " << c.b;
     // Warnings about the input go to standard error, ahead of the report.
     std::string report = direct.out;
@@ -71,22 +56,22 @@ TEST(ComplexCli, ComparingComplexesPrintsTheReportOfTheirInterfaceFiles) {
     EXPECT_NE(report.find("-score = "), std::string::npos) << report;
     EXPECT_EQ(masked(report), masked(files.out)) << c.a << " " << c.b;
   }
-  const Outcome cif = tarvix("--complex -b complexes/mmcif/1ZHI.cif.gz complexes/mmcif/7CEI.cif");
+  const ProgramRun cif = tarvix("--complex -b complexes/mmcif/1ZHI.cif.gz complexes/mmcif/7CEI.cif");
   EXPECT_EQ(masked(cif.out), masked(tarvix(classic("-b", "1ZHI", "7CEI")).out));
 }
 
 TEST(ComplexCli, ExtractedFilesGiveTheDirectReport) {
   const std::string dir = std::filesystem::temp_directory_path() / ("tarvix_cli_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
-  const Outcome ex = tarvix("--extract complexes/1AZS.pdb.gz:A:B --out " + dir + "/az");
+  const ProgramRun ex = tarvix("--extract complexes/1AZS.pdb.gz:A:B --out " + dir + "/az");
   EXPECT_EQ(ex.status, 0) << ex.out;
   EXPECT_NE(ex.out.find("az.contacts: 34 residues ("), std::string::npos) << ex.out;
-  const Outcome direct = tarvix("--complex -c complexes/7CEI.pdb.gz complexes/1AZS.pdb.gz");
-  const Outcome files = tarvix("-c 7CEI_AB.pdb " + dir + "/az.pdb 7CEI_AB.contacts " + dir + "/az.contacts");
+  const ProgramRun direct = tarvix("--complex -c complexes/7CEI.pdb.gz complexes/1AZS.pdb.gz");
+  const ProgramRun files = tarvix("-c 7CEI_AB.pdb " + dir + "/az.pdb 7CEI_AB.contacts " + dir + "/az.contacts");
   EXPECT_NE(direct.out.find("TX-score"), std::string::npos) << direct.out;
   EXPECT_EQ(masked(direct.out.substr(direct.out.find('\n') + 1)), masked(files.out));
   // With --ss ca the classes come from the CA geometry, mkdssp or not.
-  const Outcome ca = tarvix("--extract complexes/7CEI.pdb.gz --ss ca --out " + dir + "/ca", "PATH=/nonexistent");
+  const ProgramRun ca = tarvix("--extract complexes/7CEI.pdb.gz --ss ca --out " + dir + "/ca", "PATH=/nonexistent");
   EXPECT_EQ(ca.status, 0) << ca.out;
   std::filesystem::remove_all(dir);
 }
@@ -99,13 +84,13 @@ TEST(ComplexCli, MisuseAndBadInput) {
   EXPECT_EQ(status("--extract complexes/1A2K.pdb.gz"), 2);
   EXPECT_EQ(status("--ss ca " + classic("", "1A2K", "7CEI")), 2);
   EXPECT_EQ(status("--out x " + classic("", "1A2K", "7CEI")), 2);
-  const Outcome missing = tarvix("--complex complexes/1A2K.pdb.gz:A:C complexes/7CEI.pdb.gz");
+  const ProgramRun missing = tarvix("--complex complexes/1A2K.pdb.gz:A:C complexes/7CEI.pdb.gz");
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.out, "Error: complexes/1A2K.pdb.gz: there is no protein chain \"C\" (its protein chains: A, B)\n");
-  const Outcome nodssp = tarvix("--complex complexes/1A2K.pdb.gz complexes/7CEI.pdb.gz", "PATH=/nonexistent");
+  const ProgramRun nodssp = tarvix("--complex complexes/1A2K.pdb.gz complexes/7CEI.pdb.gz", "PATH=/nonexistent");
   EXPECT_EQ(nodssp.status, 1);
   EXPECT_NE(nodssp.out.find("needs the program mkdssp"), std::string::npos) << nodssp.out;
-  const Outcome notpdb = tarvix("--complex 1A2K_AB.contacts complexes/7CEI.pdb.gz");
+  const ProgramRun notpdb = tarvix("--complex 1A2K_AB.contacts complexes/7CEI.pdb.gz");
   EXPECT_EQ(notpdb.status, 1);
   EXPECT_NE(notpdb.out.find("1A2K_AB.contacts: the file is neither PDB"), std::string::npos) << notpdb.out;
 }

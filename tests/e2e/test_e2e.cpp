@@ -1,6 +1,8 @@
 // End-to-end tests: the program itself on the bundled real interfaces.
 #include <gtest/gtest.h>
 
+#include "../support/program.h"
+
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -17,23 +19,6 @@ namespace {
 const std::string kData = TARVIX_TEST_DATA;
 const std::string kGolden = std::string(TARVIX_TEST_DATA) + "/../golden";
 
-struct Result {
-  std::string out;
-  int status = -1;
-};
-
-Result tarvix(const std::string& args) {
-  const std::string cmd = "cd '" + kData + "' && '" + TARVIX_BIN + "' " + args + " 2>&1";
-  Result r;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
 
 std::string pair_args(const std::string& a, const std::string& b) {
   return a + "_AB.pdb " + b + "_AB.pdb " + a + "_AB.contacts " + b + "_AB.contacts";
@@ -99,7 +84,7 @@ TEST(Golden, ReportsStayByteIdentical) {
     ASSERT_TRUE(stored) << "missing stored report " << name;
     std::stringstream want;
     want << stored.rdbuf();
-    const Result r = tarvix(line.substr(tab + 1));
+    const ProgramRun r = tarvix(line.substr(tab + 1));
     EXPECT_EQ(r.status, 0) << name;
     EXPECT_EQ(mask_time(r.out), want.str()) << name;
     ++checked;
@@ -113,7 +98,7 @@ TEST(SelfComparison, PerfectScoreAndIdentityMotion) {
     for (const std::string opts : {"", "-s ", "-t ", "-ca "}) {
       const std::string args = opts == "-ca " ? "-ca " + name + "_AB.pdb " + name + "_AB.pdb"
                                               : opts + pair_args(name, name);
-      const Result r = tarvix(args);
+      const ProgramRun r = tarvix(args);
       ASSERT_EQ(r.status, 0) << args << "\n" << r.out;
       EXPECT_NE(r.out.find("-score = 1.00000"), std::string::npos) << args << "\n" << r.out;
       EXPECT_NE(r.out.find("RMSD =  0.00, Seq identity  = 1.000"), std::string::npos) << args;
@@ -141,10 +126,10 @@ TEST(RealInterfaces, EveryInterfaceGivesACompleteReport) {
   for (size_t k = 0; k < names.size(); ++k) {
     const std::string& a = names[k];
     const std::string& b = names[(k + 1) % names.size()];
-    const Result r = tarvix("-v 0 " + pair_args(a, b));
+    const ProgramRun r = tarvix("-v 0 " + pair_args(a, b));
     EXPECT_EQ(r.status, 0) << a << " " << b << "\n" << r.out;
     expect_well_formed(r.out, a + " vs " + b);
-    const Result c = tarvix("-v 0 -ca " + a + "_AB.pdb " + b + "_AB.pdb");
+    const ProgramRun c = tarvix("-v 0 -ca " + a + "_AB.pdb " + b + "_AB.pdb");
     EXPECT_EQ(c.status, 0) << "-ca " << a << " " << b << "\n" << c.out;
     expect_well_formed(c.out, "-ca " + a + " vs " + b);
   }
@@ -156,7 +141,7 @@ TEST(Options, EveryOptionGivesACompleteReport) {
       "-dmin 1.0", "-seqd0", "-s -seqd0", "-o out.txt", "-v 0", "-v 1", "-v 2", "-s -v 1", "-t -v 2 -c"};
   for (const auto& [a, b] : {std::pair{"1CGI", "2SIC"}, std::pair{"1R6Q", "3V6Z"}}) {
     for (const std::string& opt : options) {
-      const Result r = tarvix(opt + " " + pair_args(a, b));
+      const ProgramRun r = tarvix(opt + " " + pair_args(a, b));
       EXPECT_EQ(r.status, 0) << opt << "\n" << r.out;
       expect_well_formed(r.out, opt);
     }
@@ -201,12 +186,12 @@ TEST(Options, VerboseLevelsDifferOnlyInTheAlignmentBlock) {
 }
 
 TEST(CommandLine, UsageAndMisuse) {
-  const Result help = tarvix("");
+  const ProgramRun help = tarvix("");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Usage: Tarvix <options> pdbfile1 pdbfile2 contactfile1 contactfile2"),
             std::string::npos);
   EXPECT_EQ(tarvix("-h").status, 0);
-  const Result bad = tarvix("-v 3 " + pair_args("1CGI", "2SIC"));
+  const ProgramRun bad = tarvix("-v 3 " + pair_args("1CGI", "2SIC"));
   EXPECT_EQ(bad.status, 2);
   EXPECT_NE(bad.out.find("Usage:"), std::string::npos);
   EXPECT_EQ(tarvix("-L 0 " + pair_args("1CGI", "2SIC")).status, 2);
@@ -214,10 +199,10 @@ TEST(CommandLine, UsageAndMisuse) {
 }
 
 TEST(CommandLine, InputErrorsExitWithStatusOne) {
-  const Result missing = tarvix("nosuch.pdb 1CGI_AB.pdb 1CGI_AB.contacts 1CGI_AB.contacts");
+  const ProgramRun missing = tarvix("nosuch.pdb 1CGI_AB.pdb 1CGI_AB.contacts 1CGI_AB.contacts");
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.out.find("nosuch.pdb"), std::string::npos) << missing.out;
-  const Result few = tarvix("1CGI_AB.pdb 1CGI_AB.pdb 1CGI_AB.contacts");
+  const ProgramRun few = tarvix("1CGI_AB.pdb 1CGI_AB.pdb 1CGI_AB.contacts");
   EXPECT_EQ(few.status, 1);
   EXPECT_NE(few.out.find("contactfile2"), std::string::npos) << few.out;
   // Contact files given with -ca are never opened.
