@@ -31,9 +31,7 @@ void get_transmatrix(const PairList& pairs, const Structure& s1, double u[3][3],
   if (pairs.n < 3) return;
   std::vector<Coord> unmoved(static_cast<size_t>(pairs.n));
   for (int k = 0; k < pairs.n; ++k) unmoved[k] = s1.ca[pairs.r1[k]];
-  double resid = 0.0;
-  int status = 0;
-  u3b(unit_weights(), unmoved.data(), pairs.x1.data(), pairs.n, 1, resid, u, t, status);
+  superpose(unmoved.data(), pairs.x1.data(), pairs.n, u, t);
 }
 
 std::string formatseq(const Structure& s) {

@@ -23,9 +23,7 @@ void fit_map(Context& ctx, const int* map, int n, double u[3][3], double t[3]) {
     ws.q2[np] = ctx.s2.ca[j];
     ++np;
   }
-  double resid;
-  int status;
-  u3b(unit_weights(), ws.q1.data(), ws.q2.data(), np, 1, resid, u, t, status);
+  superpose(ws.q1.data(), ws.q2.data(), np, u, t);
 }
 
 }  // namespace

@@ -127,9 +127,7 @@ void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat
   // 7.-10. the search's superposition as a rotation and translation, and the
   // matrix under it (matched pairs within contcf, contact weighting for the
   // TX-score)
-  double resid;
-  int status;
-  u3b(unit_weights(), ws.p1a.data(), ws.m1a.data(), n, 1, resid, ws.su, ws.st, status);
+  superpose(ws.p1a.data(), ws.m1a.data(), n, ws.su, ws.st);
   if (memo.enabled()) {
     ScoreResult r{score, order1used, {}, {}};
     std::copy(&ws.su[0][0], &ws.su[0][0] + 9, &r.u[0][0]);

@@ -25,6 +25,10 @@ namespace tarvix {
 void u3b(const double* w, const Coord* x, const Coord* y, int n, int mode, double& resid,
          double u[3][3], double t[3], int& status);
 
+// The motion of u3b with unit weights and mode 1, bit for bit, without the
+// residual (which nothing else depends on, so it is not computed).
+void superpose(const Coord* x, const Coord* y, int n, double u[3][3], double t[3]);
+
 // Unit weights for every caller (kMaxRes of them).
 const double* unit_weights();
 

@@ -223,16 +223,19 @@ void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, doubl
 }
 
 // Fits the unmoved structure-1 points of the fragment positions onto their
-// structure-2 points; returns the residual sum of squares.
-double fit_fragment(ScoringWorkspace& ws, const int* frag, int len, double u[3][3], double t[3]) {
+// structure-2 points; with resid, also gives the residual sum of squares.
+void fit_fragment(ScoringWorkspace& ws, const int* frag, int len, double u[3][3], double t[3],
+                  double* resid = nullptr) {
   for (int m = 0; m < len; ++m) {
     ws.frag1[m] = ws.unmoved1[frag[m]];
     ws.frag2[m] = ws.fixed2[frag[m]];
   }
-  double resid;
-  int status;
-  u3b(unit_weights(), ws.frag1.data(), ws.frag2.data(), len, 1, resid, u, t, status);
-  return resid;
+  if (resid) {
+    int status;
+    u3b(unit_weights(), ws.frag1.data(), ws.frag2.data(), len, 1, *resid, u, t, status);
+  } else {
+    superpose(ws.frag1.data(), ws.frag2.data(), len, u, t);
+  }
 }
 
 // dist[k] = the distance of pair k when its structure-1 point (ux, uy, uz)
@@ -385,8 +388,14 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
     for (int is = 0; is < nstart; ++is) {
       int fraglen = len;
       for (int m = 0; m < len; ++m) frag[m] = starts[is] - 1 + m;
-      const double resid = fit_fragment(ws, frag, fraglen, u, t);
-      if (il == 0) rmsd = len > 0 ? std::sqrt(resid / len) : 0.0;
+      if (il == 0) {
+        // The longest seed is all n pairs: its residual gives the RMSD.
+        double resid;
+        fit_fragment(ws, frag, fraglen, u, t, &resid);
+        rmsd = len > 0 ? std::sqrt(resid / len) : 0.0;
+      } else {
+        fit_fragment(ws, frag, fraglen, u, t);
+      }
       move_pairs(ws, n, u, t);
 
       double sc;

@@ -5,6 +5,11 @@
 //
 // The order of every floating-point operation below is deliberate; results
 // feed ties broken at 1e-6, so do not reassociate sums or fold constants.
+//
+// The 3 x 3 work is written out entry by entry, with every vector in named
+// scalars: a fit is a long chain of dependent square roots and divisions, and
+// indexing small matrices at run time would send each step of it through
+// memory.
 
 #include <array>
 #include <cmath>
@@ -20,44 +25,310 @@ constexpr double kSqrt3 = 1.73205080756888;
 constexpr double kTol = 1e-2;    // a vector that has almost vanished
 constexpr double kEps = 1e-05;   // relative tolerance for degeneracy
 
-// Row j (1..3) of a symmetric 3 x 3 matrix held as six values in the order
-// (1,1), (1,2), (2,2), (1,3), (2,3), (3,3): positions adjpos[3(j-1) + i - 1].
-constexpr int kAdjPos[9] = {1, 2, 4, 2, 3, 5, 4, 5, 6};
-// The two other axes of axis j: axpair[j - 1], axpair[j].
-constexpr int kAxPair[4] = {2, 3, 1, 2};
-
-// 1-based views on 3 x 3 column-major storage: m[(j-1)*3 + (i-1)] is (i, j).
-struct M3 {
-  double v[9];
-  double& operator()(int i, int j) { return v[(j - 1) * 3 + (i - 1)]; }
-  double operator()(int i, int j) const { return v[(j - 1) * 3 + (i - 1)]; }
-  void identity() {
-    for (double& e : v) e = 0.0;
-    v[0] = v[4] = v[8] = 1.0;
-  }
+struct Vec3 {
+  double x, y, z;
 };
 
-// Makes column ca of m a unit vector orthogonal to column ck when the plain
-// Gram-Schmidt step left it almost zero. Returns false when column ck itself
-// has no usable component off its smallest axis.
-bool orthogonal_fallback(M3& m, int ck, int ca) {
-  int j = 1;
+inline double dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+// Sum of squares, accumulated from zero in the order x, y, z.
+inline double norm2(const Vec3& a) {
+  double s = 0.0;
+  s += a.x * a.x;
+  s += a.y * a.y;
+  s += a.z * a.z;
+  return s;
+}
+
+inline Vec3 scaled(const Vec3& a, double r) { return {a.x * r, a.y * r, a.z * r}; }
+
+// A unit vector orthogonal to k, for when the plain Gram-Schmidt step left the
+// other vector almost zero: built in the plane of k's two largest components.
+// ok is false when k itself has no usable component off its smallest axis.
+struct Fallback {
+  bool ok;
+  Vec3 v;
+};
+
+[[gnu::noinline, gnu::cold]] Fallback orthogonal_fallback(const Vec3& k) {
+  const double c[3] = {k.x, k.y, k.z};
+  int j = 0;
   double smallest = 1.0;
-  for (int i = 1; i <= 3; ++i) {
-    const double v = std::fabs(m(i, ck));
+  for (int i = 0; i < 3; ++i) {
+    const double v = std::fabs(c[i]);
     if (v <= smallest) {
       j = i;
       smallest = v;
     }
   }
-  const int k = kAxPair[j - 1];
-  const int l = kAxPair[j];
-  const double p = std::sqrt(m(k, ck) * m(k, ck) + m(l, ck) * m(l, ck));
-  if (p <= kTol) return false;
-  m(j, ca) = 0.0;
-  m(k, ca) = -m(l, ck) / p;
-  m(l, ca) = m(k, ck) / p;
+  const int p = (j + 1) % 3;  // the two other axes, in the order (2, 3), (3, 1), (1, 2)
+  const int q = (j + 2) % 3;
+  const double len = std::sqrt(c[p] * c[p] + c[q] * c[q]);
+  if (len <= kTol) return {false, {}};
+  double out[3];
+  out[j] = 0.0;
+  out[p] = -c[q] / len;
+  out[q] = c[p] / len;
+  return {true, {out[0], out[1], out[2]}};
+}
+
+// Removes from a its component along the unit vector k and normalises it
+// (or replaces it by the fallback). Returns false when no rotation can be
+// formed.
+inline bool orthonormalise(Vec3& a, const Vec3& k) {
+  const double d = dot(k, a);
+  a = {a.x - d * k.x, a.y - d * k.y, a.z - d * k.z};
+  const double p = norm2(a);
+  if (p <= kTol) {
+    const Fallback f = orthogonal_fallback(k);
+    if (!f.ok) return false;
+    a = f.v;
+  } else {
+    a = scaled(a, 1.0 / std::sqrt(p));
+  }
   return true;
+}
+
+// The eigenvector of the symmetric matrix g (upper triangle (1,1), (1,2),
+// (2,2), (1,3), (2,3), (3,3)) for the eigenvalue d: the column of the adjugate
+// of d - g with the largest diagonal entry, normalised.
+inline Vec3 eigenvector(double d, const double g[7]) {
+  const double adj1 = (d - g[3]) * (d - g[6]) - g[5] * g[5];
+  const double adj2 = (d - g[6]) * g[2] + g[4] * g[5];
+  const double adj3 = (d - g[1]) * (d - g[6]) - g[4] * g[4];
+  const double adj4 = (d - g[3]) * g[4] + g[2] * g[5];
+  const double adj5 = (d - g[1]) * g[5] + g[2] * g[4];
+  const double adj6 = (d - g[1]) * (d - g[3]) - g[2] * g[2];
+  Vec3 v;
+  if (std::fabs(adj1) >= std::fabs(adj3)) {
+    if (std::fabs(adj1) < std::fabs(adj6))
+      v = {adj4, adj5, adj6};
+    else
+      v = {adj1, adj2, adj4};
+  } else if (std::fabs(adj3) >= std::fabs(adj6)) {
+    v = {adj2, adj3, adj5};
+  } else {
+    v = {adj4, adj5, adj6};
+  }
+  const double s2 = norm2(v);
+  if (s2 > 0.0) v = scaled(v, 1.0 / std::sqrt(s2));
+  return v;
+}
+
+// The fit itself. kUnit: every weight is 1.0 (see u3b); kResid: the caller
+// wants the residual and the status, which nothing else depends on: without
+// them the spread of the points and the singular values are left out.
+template <bool kUnit, bool kResid>
+inline void fit(const double* w, const Coord* x, const Coord* y, int n, int mode, double& resid,
+                double u[3][3], double t[3], int& status) {
+  // 1. initial values
+  resid = 0.0;
+  for (int i = 0; i < 3; ++i) {
+    t[i] = 0.0;
+    for (int j = 0; j < 3; ++j) u[i][j] = (i == j) ? 1.0 : 0.0;
+  }
+
+  // 2.
+  status = -1;
+  if (n < 1) return;
+
+  // 3. total weight and centroids
+  status = -2;
+  double wsum = 0.0;
+  double cx0 = 0.0, cx1 = 0.0, cx2 = 0.0, cy0 = 0.0, cy1 = 0.0, cy2 = 0.0;
+  for (int m = 0; m < n; ++m) {
+    if constexpr (kUnit) {
+      wsum += 1.0;
+      cx0 += x[m][0];
+      cy0 += y[m][0];
+      cx1 += x[m][1];
+      cy1 += y[m][1];
+      cx2 += x[m][2];
+      cy2 += y[m][2];
+    } else {
+      if (w[m] < 0.0) return;
+      wsum += w[m];
+      cx0 += w[m] * x[m][0];
+      cy0 += w[m] * y[m][0];
+      cx1 += w[m] * x[m][1];
+      cy1 += w[m] * y[m][1];
+      cx2 += w[m] * x[m][2];
+      cy2 += w[m] * y[m][2];
+    }
+  }
+  if (wsum <= 0.0) return;
+  cx0 = cx0 / wsum;
+  cx1 = cx1 / wsum;
+  cx2 = cx2 / wsum;
+  cy0 = cy0 / wsum;
+  cy1 = cy1 / wsum;
+  cy2 = cy2 / wsum;
+
+  // 4. spread and correlation matrix: cij is cor(i, j), the sum of the
+  // weighted products of y's coordinate i and x's coordinate j.
+  double spread = 0.0;
+  double c11 = 0.0, c12 = 0.0, c13 = 0.0, c21 = 0.0, c22 = 0.0, c23 = 0.0, c31 = 0.0, c32 = 0.0,
+         c33 = 0.0;
+  for (int m = 0; m < n; ++m) {
+    const double x0 = x[m][0] - cx0, x1 = x[m][1] - cx1, x2 = x[m][2] - cx2;
+    const double y0 = y[m][0] - cy0, y1 = y[m][1] - cy1, y2 = y[m][2] - cy2;
+    if constexpr (kUnit) {
+      if constexpr (kResid) {
+        spread += x0 * x0 + y0 * y0;
+        spread += x1 * x1 + y1 * y1;
+        spread += x2 * x2 + y2 * y2;
+      }
+      c11 += y0 * x0;
+      c12 += y0 * x1;
+      c13 += y0 * x2;
+      c21 += y1 * x0;
+      c22 += y1 * x1;
+      c23 += y1 * x2;
+      c31 += y2 * x0;
+      c32 += y2 * x1;
+      c33 += y2 * x2;
+    } else {
+      const double wm = w[m];
+      spread += wm * (x0 * x0 + y0 * y0);
+      spread += wm * (x1 * x1 + y1 * y1);
+      spread += wm * (x2 * x2 + y2 * y2);
+      const double d0 = wm * y0, d1 = wm * y1, d2 = wm * y2;
+      c11 += d0 * x0;
+      c12 += d0 * x1;
+      c13 += d0 * x2;
+      c21 += d1 * x0;
+      c22 += d1 * x1;
+      c23 += d1 * x2;
+      c31 += d2 * x0;
+      c32 += d2 * x1;
+      c33 += d2 * x2;
+    }
+  }
+
+  // 5. determinant and the upper triangle of cor^T cor
+  const double detc = c11 * (c22 * c33 - c23 * c32) - c12 * (c21 * c33 - c23 * c31) +
+                      c13 * (c21 * c32 - c22 * c31);
+  double g[7];  // g[1..6]: (1,1), (1,2), (2,2), (1,3), (2,3), (3,3)
+  g[0] = 0.0;
+  g[1] = c11 * c11 + c21 * c21 + c31 * c31;
+  g[2] = c11 * c12 + c21 * c22 + c31 * c32;
+  g[3] = c12 * c12 + c22 * c22 + c32 * c32;
+  g[4] = c11 * c13 + c21 * c23 + c31 * c33;
+  g[5] = c12 * c13 + c22 * c23 + c32 * c33;
+  g[6] = c13 * c13 + c23 * c23 + c33 * c33;
+
+  bool rotation = true;   // false: leave u as the identity (jump to the translation)
+  bool translate = true;  // false: mode 0 skips the translation as well
+
+  // 6.
+  const double tr3 = (g[1] + g[3] + g[6]) * kThird;
+  const double pm3 =
+      (((((g[3] * g[6] - g[5] * g[5]) + g[1] * g[6]) - g[4] * g[4]) + g[1] * g[3]) - g[2] * g[2]) *
+      kThird;
+  const double det2 = detc * detc;
+  double ev1 = tr3, ev2 = tr3, ev3 = tr3;
+
+  if (tr3 <= 0.0) {
+    rotation = false;
+  } else {
+    // 7. eigenvalues of cor^T cor
+    double d = tr3 * tr3;
+    const double h = d - pm3;
+    const double gg = (tr3 * pm3 - det2) * 0.5 - tr3 * h;
+    bool eigvec = true;  // steps 8-10
+    if (h <= 0.0) {
+      if (mode == 0) {
+        rotation = false;
+        translate = false;
+      } else {
+        eigvec = false;  // a stays the identity
+      }
+    } else {
+      const double rh = std::sqrt(h);
+      d = h * h * h - gg * gg;
+      if (d < 0.0) d = 0.0;
+      d = std::atan2(std::sqrt(d), -gg) * kThird;
+      const double ch = rh * std::cos(d);
+      const double sh = rh * kSqrt3 * std::sin(d);
+      ev1 = (tr3 + ch) + ch;
+      ev2 = (tr3 - ch) + sh;
+      ev3 = (tr3 - ch) - sh;
+      if (mode == 0) {
+        rotation = false;
+        translate = false;
+      }
+    }
+
+    // The eigenvectors a1, a2, a3 of cor^T cor (columns of a) and their
+    // normalised images b1, b2, b3 under cor.
+    Vec3 a1{1.0, 0.0, 0.0}, a2{0.0, 1.0, 0.0}, a3{0.0, 0.0, 1.0};
+    if (rotation && eigvec) {
+      // 8. eigenvectors for the largest and the smallest eigenvalue
+      a1 = eigenvector(ev1, g);
+      a3 = eigenvector(ev3, g);
+      // 9. orthogonalise the less separated eigenvector against the other
+      if (ev1 - ev2 > ev2 - ev3)
+        rotation = orthonormalise(a3, a1);
+      else
+        rotation = orthonormalise(a1, a3);
+      // 10. middle eigenvector: a2 = a3 x a1
+      if (rotation)
+        a2 = {a3.y * a1.z - a1.y * a3.z, a3.z * a1.x - a1.z * a3.x, a3.x * a1.y - a1.x * a3.y};
+    }
+
+    if (rotation) {
+      // 11. images of the first two eigenvectors under cor
+      auto image = [&](const Vec3& a) {
+        Vec3 b{c11 * a.x + c12 * a.y + c13 * a.z, c21 * a.x + c22 * a.y + c23 * a.z,
+               c31 * a.x + c32 * a.y + c33 * a.z};
+        const double p = norm2(b);
+        if (p > 0.0) b = scaled(b, 1.0 / std::sqrt(p));
+        return b;
+      };
+      const Vec3 b1 = image(a1);
+      Vec3 b2 = image(a2);
+      // 12.
+      rotation = orthonormalise(b2, b1);
+      if (rotation) {
+        // 13. b3 = b1 x b2
+        const Vec3 b3{b1.y * b2.z - b2.y * b1.z, b1.z * b2.x - b2.z * b1.x,
+                      b1.x * b2.y - b2.x * b1.y};
+        // 14. rotation
+        const double bm[3][3] = {{b1.x, b2.x, b3.x}, {b1.y, b2.y, b3.y}, {b1.z, b2.z, b3.z}};
+        const double am[3][3] = {{a1.x, a2.x, a3.x}, {a1.y, a2.y, a3.y}, {a1.z, a2.z, a3.z}};
+        for (int i = 0; i < 3; ++i)
+          for (int j = 0; j < 3; ++j)
+            u[i][j] = bm[i][0] * am[j][0] + bm[i][1] * am[j][1] + bm[i][2] * am[j][2];
+      }
+    }
+  }
+
+  // 15. translation
+  if (translate) {
+    t[0] = ((cy0 - u[0][0] * cx0) - u[0][1] * cx1) - u[0][2] * cx2;
+    t[1] = ((cy1 - u[1][0] * cx0) - u[1][1] * cx1) - u[1][2] * cx2;
+    t[2] = ((cy2 - u[2][0] * cx0) - u[2][1] * cx1) - u[2][2] * cx2;
+  }
+
+  // 16. residual and status
+  if constexpr (kResid) {
+    auto singular = [](double e) { return std::sqrt(e < 0.0 ? 0.0 : e); };
+    ev1 = singular(ev1);
+    ev2 = singular(ev2);
+    ev3 = singular(ev3);
+    status = 0;
+    if (ev2 <= ev1 * kEps) status = -1;
+    double d = ev3;
+    if (detc < 0.0) {
+      d = -ev3;
+      if (ev2 - ev3 <= ev1 * kEps) status = -1;
+    }
+    d = (d + ev2) + ev1;
+    resid = (spread - d) - d;
+    if (resid < 0.0) resid = 0.0;
+  } else {
+    status = 0;
+  }
 }
 
 }  // namespace
@@ -76,261 +347,19 @@ const double* unit_weights() {
 
 void u3b(const double* w, const Coord* x, const Coord* y, int n, int mode, double& resid,
          double u[3][3], double t[3], int& status) {
-  // 1. initial values
-  double spread = 0.0, wsum = 0.0;
-  double cx[3] = {0.0, 0.0, 0.0}, cy[3] = {0.0, 0.0, 0.0};
-  M3 cor;
-  for (double& e : cor.v) e = 0.0;
-  M3 a;
-  a.identity();
-  M3 b;
-  for (double& e : b.v) e = 0.0;
-  double ev[4] = {0.0, 0.0, 0.0, 0.0};  // ev[1..3]
-  double gram[7] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};  // gram[1..6]
-  double detc = 0.0;
-  resid = 0.0;
-  for (int i = 0; i < 3; ++i) {
-    t[i] = 0.0;
-    for (int j = 0; j < 3; ++j) u[i][j] = (i == j) ? 1.0 : 0.0;
-  }
-
-  // 2.
-  status = -1;
-  if (n < 1) return;
-
-  // 3. total weight and centroids
-  status = -2;
   // Every caller passes unit weights. Multiplying by 1.0 changes no number
   // and a sum of n ones is n exactly, so the weights can then be left out:
   // the same operations on the same values, minus the multiplications.
-  const bool unit = w == unit_weights() && n <= kMaxRes;
-  if (unit) {
-    for (int m = 0; m < n; ++m) {
-      wsum += 1.0;
-      for (int i = 0; i < 3; ++i) {
-        cx[i] += x[m][i];
-        cy[i] += y[m][i];
-      }
-    }
-  } else {
-    for (int m = 0; m < n; ++m) {
-      if (w[m] < 0.0) return;
-      wsum += w[m];
-      for (int i = 0; i < 3; ++i) {
-        cx[i] += w[m] * x[m][i];
-        cy[i] += w[m] * y[m][i];
-      }
-    }
-  }
-  if (wsum <= 0.0) return;
-  for (int i = 0; i < 3; ++i) {
-    cx[i] = cx[i] / wsum;
-    cy[i] = cy[i] / wsum;
-  }
+  if (w == unit_weights() && n <= kMaxRes)
+    fit<true, true>(w, x, y, n, mode, resid, u, t, status);
+  else
+    fit<false, true>(w, x, y, n, mode, resid, u, t, status);
+}
 
-  // 4. spread and correlation matrix
-  if (unit) {
-    for (int m = 0; m < n; ++m) {
-      const double xc[3] = {x[m][0] - cx[0], x[m][1] - cx[1], x[m][2] - cx[2]};
-      for (int i = 0; i < 3; ++i) {
-        const double yd = y[m][i] - cy[i];
-        spread += xc[i] * xc[i] + yd * yd;
-        for (int j = 0; j < 3; ++j) cor(i + 1, j + 1) += yd * xc[j];
-      }
-    }
-  } else {
-    for (int m = 0; m < n; ++m) {
-      for (int i = 0; i < 3; ++i) {
-        const double xd = x[m][i] - cx[i];
-        const double yd = y[m][i] - cy[i];
-        spread += w[m] * (xd * xd + yd * yd);
-        const double dy = w[m] * yd;
-        for (int j = 0; j < 3; ++j) cor(i + 1, j + 1) += dy * (x[m][j] - cx[j]);
-      }
-    }
-  }
-
-  // 5. determinant and the upper triangle of cor^T cor
-  detc = cor(1, 1) * (cor(2, 2) * cor(3, 3) - cor(2, 3) * cor(3, 2)) -
-         cor(1, 2) * (cor(2, 1) * cor(3, 3) - cor(2, 3) * cor(3, 1)) +
-         cor(1, 3) * (cor(2, 1) * cor(3, 2) - cor(2, 2) * cor(3, 1));
-  {
-    int k = 0;
-    for (int q = 1; q <= 3; ++q) {
-      for (int p = 1; p <= q; ++p) {
-        ++k;
-        gram[k] = cor(1, p) * cor(1, q) + cor(2, p) * cor(2, q) + cor(3, p) * cor(3, q);
-      }
-    }
-  }
-
-  bool rotation = true;  // false: leave u as the identity (jump to the translation)
-  bool translate = true;  // false: mode 0 skips the translation as well
-
-  // 6.
-  const double tr3 = (gram[1] + gram[3] + gram[6]) * kThird;
-  const double pm3 = (((((gram[3] * gram[6] - gram[5] * gram[5]) + gram[1] * gram[6]) -
-                        gram[4] * gram[4]) +
-                       gram[1] * gram[3]) -
-                      gram[2] * gram[2]) *
-                     kThird;
-  const double det2 = detc * detc;
-  ev[1] = ev[2] = ev[3] = tr3;
-
-  if (tr3 <= 0.0) {
-    rotation = false;
-  } else {
-    // 7. eigenvalues of cor^T cor
-    double d = tr3 * tr3;
-    double h = d - pm3;
-    const double g = (tr3 * pm3 - det2) * 0.5 - tr3 * h;
-    bool eigvec = true;  // steps 8-10
-    if (h <= 0.0) {
-      if (mode == 0) {
-        rotation = false;
-        translate = false;
-      } else {
-        eigvec = false;  // a stays the identity
-      }
-    } else {
-      const double rh = std::sqrt(h);
-      d = h * h * h - g * g;
-      if (d < 0.0) d = 0.0;
-      d = std::atan2(std::sqrt(d), -g) * kThird;
-      const double ch = rh * std::cos(d);
-      const double sh = rh * kSqrt3 * std::sin(d);
-      ev[1] = (tr3 + ch) + ch;
-      ev[2] = (tr3 - ch) + sh;
-      ev[3] = (tr3 - ch) - sh;
-      if (mode == 0) {
-        rotation = false;
-        translate = false;
-      }
-    }
-
-    if (rotation && eigvec) {
-      // 8. eigenvectors for the largest and the smallest eigenvalue
-      for (int l = 1; l <= 3; l += 2) {
-        d = ev[l];
-        double adj[7];
-        adj[1] = (d - gram[3]) * (d - gram[6]) - gram[5] * gram[5];
-        adj[2] = (d - gram[6]) * gram[2] + gram[4] * gram[5];
-        adj[3] = (d - gram[1]) * (d - gram[6]) - gram[4] * gram[4];
-        adj[4] = (d - gram[3]) * gram[4] + gram[2] * gram[5];
-        adj[5] = (d - gram[1]) * gram[5] + gram[2] * gram[4];
-        adj[6] = (d - gram[1]) * (d - gram[3]) - gram[2] * gram[2];
-        int j;
-        if (std::fabs(adj[1]) >= std::fabs(adj[3])) {
-          j = 1;
-          if (std::fabs(adj[1]) < std::fabs(adj[6])) j = 3;
-        } else if (std::fabs(adj[3]) >= std::fabs(adj[6])) {
-          j = 2;
-        } else {
-          j = 3;
-        }
-        double s2 = 0.0;
-        for (int i = 1; i <= 3; ++i) {
-          a(i, l) = adj[kAdjPos[3 * (j - 1) + i - 1]];
-          s2 += a(i, l) * a(i, l);
-        }
-        if (s2 > 0.0) {
-          const double r = 1.0 / std::sqrt(s2);
-          for (int i = 1; i <= 3; ++i) a(i, l) = a(i, l) * r;
-        }
-      }
-
-      // 9. orthogonalise the less separated eigenvector against the other
-      d = a(1, 1) * a(1, 3) + a(2, 1) * a(2, 3) + a(3, 1) * a(3, 3);
-      int ca, ck;
-      if (ev[1] - ev[2] > ev[2] - ev[3]) {
-        ca = 3;
-        ck = 1;
-      } else {
-        ca = 1;
-        ck = 3;
-      }
-      double p = 0.0;
-      for (int i = 1; i <= 3; ++i) {
-        a(i, ca) = a(i, ca) - d * a(i, ck);
-        p += a(i, ca) * a(i, ca);
-      }
-      if (p <= kTol) {
-        if (!orthogonal_fallback(a, ck, ca)) rotation = false;
-      } else {
-        const double r = 1.0 / std::sqrt(p);
-        for (int i = 1; i <= 3; ++i) a(i, ca) = a(i, ca) * r;
-      }
-
-      // 10. middle eigenvector: a(:,2) = a(:,3) x a(:,1)
-      if (rotation) {
-        a(1, 2) = a(2, 3) * a(3, 1) - a(2, 1) * a(3, 3);
-        a(2, 2) = a(3, 3) * a(1, 1) - a(3, 1) * a(1, 3);
-        a(3, 2) = a(1, 3) * a(2, 1) - a(1, 1) * a(2, 3);
-      }
-    }
-
-    if (rotation) {
-      // 11. images of the first two eigenvectors under cor
-      for (int l = 1; l <= 2; ++l) {
-        double p = 0.0;
-        for (int i = 1; i <= 3; ++i) {
-          b(i, l) = cor(i, 1) * a(1, l) + cor(i, 2) * a(2, l) + cor(i, 3) * a(3, l);
-          p += b(i, l) * b(i, l);
-        }
-        if (p > 0.0) {
-          const double r = 1.0 / std::sqrt(p);
-          for (int i = 1; i <= 3; ++i) b(i, l) = b(i, l) * r;
-        }
-      }
-
-      // 12.
-      double d12 = b(1, 1) * b(1, 2) + b(2, 1) * b(2, 2) + b(3, 1) * b(3, 2);
-      double p = 0.0;
-      for (int i = 1; i <= 3; ++i) {
-        b(i, 2) = b(i, 2) - d12 * b(i, 1);
-        p += b(i, 2) * b(i, 2);
-      }
-      if (p <= kTol) {
-        if (!orthogonal_fallback(b, 1, 2)) rotation = false;
-      } else {
-        const double r = 1.0 / std::sqrt(p);
-        for (int i = 1; i <= 3; ++i) b(i, 2) = b(i, 2) * r;
-      }
-    }
-
-    if (rotation) {
-      // 13. b(:,3) = b(:,1) x b(:,2)
-      b(1, 3) = b(2, 1) * b(3, 2) - b(2, 2) * b(3, 1);
-      b(2, 3) = b(3, 1) * b(1, 2) - b(3, 2) * b(1, 1);
-      b(3, 3) = b(1, 1) * b(2, 2) - b(1, 2) * b(2, 1);
-      // 14. rotation
-      for (int i = 1; i <= 3; ++i)
-        for (int j = 1; j <= 3; ++j)
-          u[i - 1][j - 1] = b(i, 1) * a(j, 1) + b(i, 2) * a(j, 2) + b(i, 3) * a(j, 3);
-    }
-  }
-
-  // 15. translation
-  if (translate) {
-    for (int i = 0; i < 3; ++i)
-      t[i] = ((cy[i] - u[i][0] * cx[0]) - u[i][1] * cx[1]) - u[i][2] * cx[2];
-  }
-
-  // 16. residual and status
-  for (int i = 1; i <= 3; ++i) {
-    if (ev[i] < 0.0) ev[i] = 0.0;
-    ev[i] = std::sqrt(ev[i]);
-  }
-  status = 0;
-  if (ev[2] <= ev[1] * kEps) status = -1;
-  double d = ev[3];
-  if (detc < 0.0) {
-    d = -ev[3];
-    if (ev[2] - ev[3] <= ev[1] * kEps) status = -1;
-  }
-  d = (d + ev[2]) + ev[1];
-  resid = (spread - d) - d;
-  if (resid < 0.0) resid = 0.0;
+void superpose(const Coord* x, const Coord* y, int n, double u[3][3], double t[3]) {
+  double resid;
+  int status;
+  fit<true, false>(nullptr, x, y, n, 1, resid, u, t, status);
 }
 
 }  // namespace tarvix

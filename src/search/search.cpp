@@ -37,9 +37,8 @@ void align_under_map(Context& ctx, SearchWorkspace& ws, const Structure& a, cons
       ++n;
     }
   }
-  double resid = 0.0, u[3][3], t[3];
-  int status = 0;
-  u3b(unit_weights(), ws.pa.data(), ws.pb.data(), n, 1, resid, u, t, status);
+  double u[3][3], t[3];
+  superpose(ws.pa.data(), ws.pb.data(), n, u, t);
   PairColumns cols(ctx.ws, a, b, lena, lenb, u, t, s0sq, ctx.par.contcf[1], contact_flag == 1);
   StreamedColumns stream(cols, ws.colbuf.data());
   dp(ws.n, stream, 0.0, lena, lenb, map, ws.dpt);
@@ -104,11 +103,7 @@ double get_gl(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* map, c
   }
   double u[3][3], t[3];
   // Superposes the listed pairs, then scores all n pairs under it.
-  auto superpose = [&](int m) {
-    double resid = 0.0;
-    int status = 0;
-    u3b(unit_weights(), ws.pa.data(), ws.pb.data(), m, 1, resid, u, t, status);
-  };
+  auto fit = [&](int m) { superpose(ws.pa.data(), ws.pb.data(), m, u, t); };
   auto score_all = [&]() {
     for (int k = 0; k < n; ++k) {
       ws.d2[k] = dist2(transform(u, t, a.ca[ws.res1[k]]), b.ca[ws.res2[k]]);
@@ -152,13 +147,13 @@ double get_gl(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* map, c
     ws.pa[k] = a.ca[ws.res1[k]];
     ws.pb[k] = b.ca[ws.res2[k]];
   }
-  superpose(n);
+  fit(n);
   const double s0 = score_all();
   init_ali(pos1, pos2, lena, lenb);
-  superpose(select(ctx.par.d00[1], ws.spare1.data()));
+  fit(select(ctx.par.d00[1], ws.spare1.data()));
   const double s1 = score_all();
   init_ali(pos1, pos2, lena, lenb);
-  superpose(select(ctx.par.d00[1] + 1.0, ws.spare2.data()));
+  fit(select(ctx.par.d00[1] + 1.0, ws.spare2.data()));
   const double s2 = score_all();
   double score = s0;
   if (s1 > score) {

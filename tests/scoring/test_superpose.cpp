@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "scoring/scoring.h"
@@ -127,6 +128,34 @@ TEST(U3b, DegenerateInputsAndModeZero) {
   EXPECT_EQ(only.resid, fit(kCloud, y, 1).resid);
   expect_identity(only, {0, 0, 0});
   expect_identity(fit(Pts{{1, 1, 1}, {1, 1, 1}}, Pts{{2, 3, 4}, {2, 3, 4}}, 0), {1, 2, 3});
+}
+
+// The fit without its residual is the same motion, bit for bit, on ordinary,
+// collinear, coplanar, coincident and mirrored sets (which take the fallback
+// branches of the orthogonalisation).
+TEST(U3b, SuperposeGivesTheSameMotion) {
+  unsigned state = 2024;
+  auto next = [&] { return ((state = state * 1103515245u + 12345u) >> 8) % 2000 / 97.0 - 10.0; };
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int n = 1 + trial % 23;
+    const int kind = trial % 6;
+    Pts x, y;
+    for (int m = 0; m < n; ++m) {
+      double a = next(), b = next(), c = next();
+      if (kind == 1) b = 2 * a, c = -a;
+      if (kind == 2) c = 0.5 * a + 0.25 * b;
+      if (kind == 3) a = 1, b = 2, c = 3;
+      x.push_back({a, b, c});
+      y.push_back(kind == 4 ? Coord{-a, b, c} : Coord{b + 0.1 * next(), 1 - a, c + 0.1 * next()});
+    }
+    const Fit f = fit(x, y);
+    double u[3][3], t[3];
+    superpose(x.data(), y.data(), n, u, t);
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_EQ(std::memcmp(u[i], f.u[i], sizeof u[i]), 0) << trial;
+      ASSERT_EQ(std::memcmp(&t[i], &f.t[i], sizeof t[i]), 0) << trial;
+    }
+  }
 }
 
 // ---- seed schedule ---------------------------------------------------------
