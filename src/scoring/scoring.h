@@ -29,6 +29,15 @@ void u3b(const double* w, const Coord* x, const Coord* y, int n, int mode, doubl
 // residual (which nothing else depends on, so it is not computed).
 void superpose(const Coord* x, const Coord* y, int n, double u[3][3], double t[3]);
 
+// Four independent fits of superpose at once (x[k], y[k], n[k] give u[k],
+// t[k]), bit for bit the same, on the vector lanes where the processor has
+// them.
+void superpose4(const Coord* const x[4], const Coord* const y[4], const int n[4], double u[][3][3],
+                double t[][3]);
+namespace detail {
+extern bool superpose4_plain;  // tests: take the one-by-one code
+}  // namespace detail
+
 // Unit weights for every caller (kMaxRes of them).
 const double* unit_weights();
 
@@ -97,6 +106,10 @@ struct ScoringWorkspace {
   ZeroVector<Coord> fixed2, unmoved1, frag1, frag2;
   ZeroVector<double> ux, uy, uz, fx, fy, fz;  // the pairs' points, coordinate by coordinate
   ZeroVector<int> seedstart, frag, closepairs;
+  struct Motion {
+    double u[3][3], t[3];
+  };
+  std::vector<Motion> seedfit;  // the fits of the seeds of one length
   std::vector<int> alnpos1, alnpos2;
   ZeroVector<double> pairdist;
   ZeroVector<std::uint8_t> pairmatched;  // per pair of a trial: within the contact cutoff

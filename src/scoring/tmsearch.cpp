@@ -238,6 +238,34 @@ void fit_fragment(ScoringWorkspace& ws, const int* frag, int len, double u[3][3]
   }
 }
 
+// The fits of the seeds of one length (windows of len pairs from each start),
+// which depend on nothing but the pairs: four at a time.
+void fit_seeds(ScoringWorkspace& ws, const int* starts, int nstart, int len) {
+  for (int s = 0; s < nstart; s += 4) {
+    const int lanes = std::min(4, nstart - s);
+    if (lanes == 1) {
+      ScoringWorkspace::Motion& f = ws.seedfit[s];
+      superpose(&ws.unmoved1[starts[s] - 1], &ws.fixed2[starts[s] - 1], len, f.u, f.t);
+      continue;
+    }
+    const Coord* x[4];
+    const Coord* y[4];
+    int n[4];
+    for (int k = 0; k < 4; ++k) {
+      const int start = starts[s + std::min(k, lanes - 1)];
+      x[k] = &ws.unmoved1[start - 1];
+      y[k] = &ws.fixed2[start - 1];
+      n[k] = k < lanes ? len : 0;
+    }
+    double u[4][3][3], t[4][3];
+    superpose4(x, y, n, u, t);
+    for (int k = 0; k < lanes; ++k) {
+      std::copy(&u[k][0][0], &u[k][0][0] + 9, &ws.seedfit[s + k].u[0][0]);
+      std::copy(t[k], t[k] + 3, ws.seedfit[s + k].t);
+    }
+  }
+}
+
 // dist[k] = the distance of pair k when its structure-1 point (ux, uy, uz)
 // moves by (u, t): the same operations as transform and dist2, in the same
 // order, four pairs at a time where the processor has AVX2.
@@ -385,16 +413,19 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
   for (int il = 0; il < nlen; ++il) {
     const int len = lens[il];
     const int nstart = seed_starts(n, len, step, starts);
+    if (il > 0) fit_seeds(ws, starts, nstart, len);
     for (int is = 0; is < nstart; ++is) {
       int fraglen = len;
-      for (int m = 0; m < len; ++m) frag[m] = starts[is] - 1 + m;
       if (il == 0) {
         // The longest seed is all n pairs: its residual gives the RMSD.
+        for (int m = 0; m < len; ++m) frag[m] = starts[is] - 1 + m;
         double resid;
         fit_fragment(ws, frag, fraglen, u, t, &resid);
         rmsd = len > 0 ? std::sqrt(resid / len) : 0.0;
       } else {
-        fit_fragment(ws, frag, fraglen, u, t);
+        const ScoringWorkspace::Motion& f = ws.seedfit[is];
+        std::copy(&f.u[0][0], &f.u[0][0] + 9, &u[0][0]);
+        std::copy(f.t, f.t + 3, t);
       }
       move_pairs(ws, n, u, t);
 

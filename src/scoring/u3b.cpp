@@ -11,10 +11,15 @@
 // indexing small matrices at run time would send each step of it through
 // memory.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
 #include "scoring/scoring.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace tarvix {
 
@@ -360,6 +365,292 @@ void superpose(const Coord* x, const Coord* y, int n, double u[3][3], double t[3
   double resid;
   int status;
   fit<true, false>(nullptr, x, y, n, 1, resid, u, t, status);
+}
+
+namespace {
+
+#if defined(__x86_64__)
+
+// Four fits of superpose at once, one per lane of the AVX2 registers: every
+// lane performs exactly the operations of the scalar code, in its order, on
+// its own values; a branch of the scalar code becomes a choice between the
+// values of both ways, made with the scalar code's own comparison. The
+// trigonometric functions are the library's, called lane by lane. A lane that
+// takes one of the rare ways (no spread, a double eigenvalue, a vector that
+// almost vanishes, fewer than one point) is done again by the scalar code.
+struct V3 {
+  __m256d x, y, z;
+};
+
+__attribute__((target("avx2"))) inline __m256d add(__m256d a, __m256d b) { return _mm256_add_pd(a, b); }
+__attribute__((target("avx2"))) inline __m256d sub(__m256d a, __m256d b) { return _mm256_sub_pd(a, b); }
+__attribute__((target("avx2"))) inline __m256d mul(__m256d a, __m256d b) { return _mm256_mul_pd(a, b); }
+__attribute__((target("avx2"))) inline __m256d pick(__m256d mask, __m256d yes, __m256d no) {
+  return _mm256_blendv_pd(no, yes, mask);
+}
+__attribute__((target("avx2"))) inline V3 pick(__m256d mask, const V3& yes, const V3& no) {
+  return {pick(mask, yes.x, no.x), pick(mask, yes.y, no.y), pick(mask, yes.z, no.z)};
+}
+__attribute__((target("avx2"))) inline __m256d dot4(const V3& a, const V3& b) {
+  return add(add(mul(a.x, b.x), mul(a.y, b.y)), mul(a.z, b.z));
+}
+__attribute__((target("avx2"))) inline __m256d norm2_4(const V3& a) {
+  __m256d s = _mm256_setzero_pd();
+  s = add(s, mul(a.x, a.x));
+  s = add(s, mul(a.y, a.y));
+  s = add(s, mul(a.z, a.z));
+  return s;
+}
+// a scaled by 1 / sqrt(p) in the lanes of mask.
+__attribute__((target("avx2"))) inline V3 normalised(const V3& a, __m256d p, __m256d mask) {
+  const __m256d r = _mm256_div_pd(_mm256_set1_pd(1.0), _mm256_sqrt_pd(p));
+  return pick(mask, V3{mul(a.x, r), mul(a.y, r), mul(a.z, r)}, a);
+}
+
+__attribute__((target("avx2"))) inline V3 eigenvector4(__m256d d, const __m256d g[7]) {
+  const __m256d adj1 = sub(mul(sub(d, g[3]), sub(d, g[6])), mul(g[5], g[5]));
+  const __m256d adj2 = add(mul(sub(d, g[6]), g[2]), mul(g[4], g[5]));
+  const __m256d adj3 = sub(mul(sub(d, g[1]), sub(d, g[6])), mul(g[4], g[4]));
+  const __m256d adj4 = add(mul(sub(d, g[3]), g[4]), mul(g[2], g[5]));
+  const __m256d adj5 = add(mul(sub(d, g[1]), g[5]), mul(g[2], g[4]));
+  const __m256d adj6 = sub(mul(sub(d, g[1]), sub(d, g[3])), mul(g[2], g[2]));
+  const __m256d sign = _mm256_set1_pd(-0.0);
+  const __m256d f1 = _mm256_andnot_pd(sign, adj1), f3 = _mm256_andnot_pd(sign, adj3),
+                f6 = _mm256_andnot_pd(sign, adj6);
+  const __m256d m1 = _mm256_cmp_pd(f1, f3, _CMP_GE_OQ);
+  const __m256d m2 = _mm256_cmp_pd(f1, f6, _CMP_LT_OQ);
+  const __m256d m3 = _mm256_cmp_pd(f3, f6, _CMP_GE_OQ);
+  const V3 col1{adj1, adj2, adj4}, col2{adj2, adj3, adj5}, col3{adj4, adj5, adj6};
+  // (f1 >= f3) ? (f1 < f6 ? col3 : col1) : (f3 >= f6 ? col2 : col3)
+  const V3 v = pick(m1, pick(m2, col3, col1), pick(m3, col2, col3));
+  const __m256d s2 = norm2_4(v);
+  return normalised(v, s2, _mm256_cmp_pd(s2, _mm256_setzero_pd(), _CMP_GT_OQ));
+}
+
+// The lanes that have a point m.
+__attribute__((target("avx2"))) inline __m256d active(int m, __m256d nv) {
+  return _mm256_cmp_pd(_mm256_set1_pd(static_cast<double>(m)), nv, _CMP_LT_OQ);
+}
+
+// Entry (p, q) of cor^T cor.
+__attribute__((target("avx2"))) inline __m256d gram(const __m256d c[3][3], int p, int q) {
+  return add(add(mul(c[0][p], c[0][q]), mul(c[1][p], c[1][q])), mul(c[2][p], c[2][q]));
+}
+
+// cor a, normalised where it has a length.
+__attribute__((target("avx2"))) inline V3 image(const __m256d c[3][3], const V3& a) {
+  const V3 b{add(add(mul(c[0][0], a.x), mul(c[0][1], a.y)), mul(c[0][2], a.z)),
+             add(add(mul(c[1][0], a.x), mul(c[1][1], a.y)), mul(c[1][2], a.z)),
+             add(add(mul(c[2][0], a.x), mul(c[2][1], a.y)), mul(c[2][2], a.z))};
+  const __m256d q = norm2_4(b);
+  return normalised(b, q, _mm256_cmp_pd(q, _mm256_setzero_pd(), _CMP_GT_OQ));
+}
+
+__attribute__((target("avx2"))) void superpose4_avx2(const Coord* const x[4],
+                                                     const Coord* const y[4], const int n[4],
+                                                     double u[][3][3], double t[][3]) {
+  int nmax = 0;
+  bool rare[4];
+  for (int k = 0; k < 4; ++k) {
+    rare[k] = n[k] < 1;
+    nmax = std::max(nmax, n[k]);
+  }
+  // The points lane by lane, a block of them at a time: coordinate c of
+  // point m of lane k at pts[(6 (m - first) + c) 4 + k] (c = 0..2 of x, 3..5
+  // of y), 0 where a lane has no point m.
+  constexpr int kBlock = 64;
+  alignas(32) double pts[kBlock * 24];
+  int first = -1;
+  auto load = [&](int from) {
+    if (first == from) return;
+    first = from;
+    const int to = std::min(nmax, from + kBlock);
+    for (int k = 0; k < 4; ++k) {
+      for (int m = from; m < to; ++m) {
+        double* q = &pts[(m - from) * 24 + k];
+        const bool has = m < n[k];
+        for (int c = 0; c < 3; ++c) {
+          q[4 * c] = has ? x[k][m][c] : 0.0;
+          q[4 * (c + 3)] = has ? y[k][m][c] : 0.0;
+        }
+      }
+    }
+  };
+  auto at = [&](int m, int c) { return &pts[(m - first) * 24 + 4 * c]; };
+  const __m256d nv = _mm256_set_pd(n[3], n[2], n[1], n[0]);
+
+  // 3. centroids. A sum that starts at +0 is never -0, so the zeros of the
+  // lanes without a point leave it as it is; the sum of n ones is n.
+  const __m256d wsum = nv;
+  __m256d cx0 = _mm256_setzero_pd(), cx1 = cx0, cx2 = cx0, cy0 = cx0, cy1 = cx0, cy2 = cx0;
+  for (int from = 0; from < nmax; from += kBlock) {
+    load(from);
+    for (int m = from; m < std::min(nmax, from + kBlock); ++m) {
+      cx0 = add(cx0, _mm256_load_pd(at(m, 0)));
+      cy0 = add(cy0, _mm256_load_pd(at(m, 3)));
+      cx1 = add(cx1, _mm256_load_pd(at(m, 1)));
+      cy1 = add(cy1, _mm256_load_pd(at(m, 4)));
+      cx2 = add(cx2, _mm256_load_pd(at(m, 2)));
+      cy2 = add(cy2, _mm256_load_pd(at(m, 5)));
+    }
+  }
+  cx0 = _mm256_div_pd(cx0, wsum);
+  cx1 = _mm256_div_pd(cx1, wsum);
+  cx2 = _mm256_div_pd(cx2, wsum);
+  cy0 = _mm256_div_pd(cy0, wsum);
+  cy1 = _mm256_div_pd(cy1, wsum);
+  cy2 = _mm256_div_pd(cy2, wsum);
+
+  // 4. correlation matrix; the products of the lanes without a point are
+  // masked to +0.
+  __m256d c[3][3];
+  for (auto& row : c)
+    for (__m256d& e : row) e = _mm256_setzero_pd();
+  for (int from = 0; from < nmax; from += kBlock) {
+    load(from);
+    for (int m = from; m < std::min(nmax, from + kBlock); ++m) {
+      const __m256d on = active(m, nv);
+      const __m256d xs[3] = {sub(_mm256_load_pd(at(m, 0)), cx0), sub(_mm256_load_pd(at(m, 1)), cx1),
+                             sub(_mm256_load_pd(at(m, 2)), cx2)};
+      const __m256d ys[3] = {sub(_mm256_load_pd(at(m, 3)), cy0), sub(_mm256_load_pd(at(m, 4)), cy1),
+                             sub(_mm256_load_pd(at(m, 5)), cy2)};
+      for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) c[i][j] = add(c[i][j], _mm256_and_pd(on, mul(ys[i], xs[j])));
+    }
+  }
+
+  // 5.-7.
+  const __m256d detc =
+      add(sub(mul(c[0][0], sub(mul(c[1][1], c[2][2]), mul(c[1][2], c[2][1]))),
+              mul(c[0][1], sub(mul(c[1][0], c[2][2]), mul(c[1][2], c[2][0])))),
+          mul(c[0][2], sub(mul(c[1][0], c[2][1]), mul(c[1][1], c[2][0]))));
+  __m256d g[7];
+  g[0] = _mm256_setzero_pd();
+  g[1] = gram(c, 0, 0);
+  g[2] = gram(c, 0, 1);
+  g[3] = gram(c, 1, 1);
+  g[4] = gram(c, 0, 2);
+  g[5] = gram(c, 1, 2);
+  g[6] = gram(c, 2, 2);
+  const __m256d third = _mm256_set1_pd(kThird);
+  const __m256d tr3 = mul(add(add(g[1], g[3]), g[6]), third);
+  const __m256d pm3 = mul(
+      sub(add(sub(add(sub(mul(g[3], g[6]), mul(g[5], g[5])), mul(g[1], g[6])), mul(g[4], g[4])),
+              mul(g[1], g[3])),
+          mul(g[2], g[2])),
+      third);
+  const __m256d det2 = mul(detc, detc);
+  const __m256d h = sub(mul(tr3, tr3), pm3);
+  const __m256d gg = sub(mul(sub(mul(tr3, pm3), det2), _mm256_set1_pd(0.5)), mul(tr3, h));
+  const __m256d zero = _mm256_setzero_pd();
+  // (A lane whose values are not numbers any more goes to the scalar code too.)
+  int odd = _mm256_movemask_pd(_mm256_or_pd(_mm256_cmp_pd(tr3, zero, _CMP_NGT_UQ),
+                                            _mm256_cmp_pd(h, zero, _CMP_NGT_UQ)));
+  const __m256d rh = _mm256_sqrt_pd(h);
+  __m256d d = sub(mul(mul(h, h), h), mul(gg, gg));
+  d = pick(_mm256_cmp_pd(d, zero, _CMP_LT_OQ), zero, d);
+  alignas(32) double sd[4], gs[4], cs[4], sn[4];
+  _mm256_store_pd(sd, _mm256_sqrt_pd(d));
+  _mm256_store_pd(gs, gg);
+  for (int k = 0; k < 4; ++k) {
+    if (odd >> k & 1) {
+      cs[k] = sn[k] = 0.0;
+      continue;
+    }
+    const double a = std::atan2(sd[k], -gs[k]) * kThird;
+    cs[k] = std::cos(a);
+    sn[k] = std::sin(a);
+  }
+  const __m256d ch = mul(rh, _mm256_load_pd(cs));
+  const __m256d sh = mul(mul(rh, _mm256_set1_pd(kSqrt3)), _mm256_load_pd(sn));
+  const __m256d ev1 = add(add(tr3, ch), ch);
+  const __m256d ev2 = add(sub(tr3, ch), sh);
+  const __m256d ev3 = sub(sub(tr3, ch), sh);
+
+  // 8.-10. eigenvectors; the less separated one is orthogonalised against
+  // the other.
+  V3 a1 = eigenvector4(ev1, g);
+  V3 a3 = eigenvector4(ev3, g);
+  const __m256d swap = _mm256_cmp_pd(sub(ev1, ev2), sub(ev2, ev3), _CMP_GT_OQ);
+  V3 moved = pick(swap, a3, a1);
+  const V3 kept = pick(swap, a1, a3);
+  const __m256d dk = dot4(kept, moved);
+  moved = {sub(moved.x, mul(dk, kept.x)), sub(moved.y, mul(dk, kept.y)),
+           sub(moved.z, mul(dk, kept.z))};
+  __m256d p = norm2_4(moved);
+  const __m256d tol = _mm256_set1_pd(kTol);
+  odd |= _mm256_movemask_pd(_mm256_cmp_pd(p, tol, _CMP_LE_OQ));
+  moved = normalised(moved, p, _mm256_castsi256_pd(_mm256_set1_epi64x(-1)));
+  a3 = pick(swap, moved, a3);
+  a1 = pick(swap, a1, moved);
+  const V3 a2{sub(mul(a3.y, a1.z), mul(a1.y, a3.z)), sub(mul(a3.z, a1.x), mul(a1.z, a3.x)),
+              sub(mul(a3.x, a1.y), mul(a1.x, a3.y))};
+
+  // 11.-13. their images under cor
+  const V3 b1 = image(c, a1);
+  V3 b2 = image(c, a2);
+  const __m256d d12 = dot4(b1, b2);
+  b2 = {sub(b2.x, mul(d12, b1.x)), sub(b2.y, mul(d12, b1.y)), sub(b2.z, mul(d12, b1.z))};
+  p = norm2_4(b2);
+  odd |= _mm256_movemask_pd(_mm256_cmp_pd(p, tol, _CMP_LE_OQ));
+  b2 = normalised(b2, p, _mm256_castsi256_pd(_mm256_set1_epi64x(-1)));
+  const V3 b3{sub(mul(b1.y, b2.z), mul(b2.y, b1.z)), sub(mul(b1.z, b2.x), mul(b2.z, b1.x)),
+              sub(mul(b1.x, b2.y), mul(b2.x, b1.y))};
+
+  // 14.-15. rotation and translation, lane by lane
+  const V3 bm[3] = {{b1.x, b2.x, b3.x}, {b1.y, b2.y, b3.y}, {b1.z, b2.z, b3.z}};
+  const V3 am[3] = {{a1.x, a2.x, a3.x}, {a1.y, a2.y, a3.y}, {a1.z, a2.z, a3.z}};
+  alignas(32) double ul[3][3][4];
+  __m256d uv[3][3];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      uv[i][j] = add(add(mul(bm[i].x, am[j].x), mul(bm[i].y, am[j].y)), mul(bm[i].z, am[j].z));
+      odd |= _mm256_movemask_pd(_mm256_cmp_pd(uv[i][j], uv[i][j], _CMP_UNORD_Q));
+      _mm256_store_pd(ul[i][j], uv[i][j]);
+    }
+  const __m256d cxs[3] = {cx0, cx1, cx2}, cys[3] = {cy0, cy1, cy2};
+  alignas(32) double tl[3][4];
+  for (int i = 0; i < 3; ++i) {
+    const __m256d ti =
+        sub(sub(sub(cys[i], mul(uv[i][0], cxs[0])), mul(uv[i][1], cxs[1])), mul(uv[i][2], cxs[2]));
+    odd |= _mm256_movemask_pd(_mm256_cmp_pd(ti, ti, _CMP_UNORD_Q));
+    _mm256_store_pd(tl[i], ti);
+  }
+  for (int k = 0; k < 4; ++k) {
+    if (rare[k] || (odd >> k & 1)) {
+      superpose(x[k], y[k], n[k], u[k], t[k]);
+      continue;
+    }
+    for (int i = 0; i < 3; ++i) {
+      t[k][i] = tl[i][k];
+      for (int j = 0; j < 3; ++j) u[k][i][j] = ul[i][j][k];
+    }
+  }
+}
+
+bool has_avx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+const bool kAvx2 = has_avx2();
+
+#endif
+
+}  // namespace
+
+namespace detail {
+bool superpose4_plain = false;
+}  // namespace detail
+
+void superpose4(const Coord* const x[4], const Coord* const y[4], const int n[4], double u[][3][3],
+                double t[][3]) {
+#if defined(__x86_64__)
+  if (kAvx2 && !detail::superpose4_plain) {
+    superpose4_avx2(x, y, n, u, t);
+    return;
+  }
+#endif
+  for (int k = 0; k < 4; ++k) superpose(x[k], y[k], n[k], u[k], t[k]);
 }
 
 }  // namespace tarvix

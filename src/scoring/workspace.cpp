@@ -22,6 +22,7 @@ ScoringWorkspace::ScoringWorkspace(int l1_, int l2_)
   frag1.resize(npair);
   frag2.resize(npair);
   seedstart.resize(npair + 2);
+  seedfit.resize(npair + 2);
   frag.resize(npair);
   closepairs.resize(npair);
   alnpos1.assign(nres, -1);

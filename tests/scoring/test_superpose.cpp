@@ -130,16 +130,14 @@ TEST(U3b, DegenerateInputsAndModeZero) {
   expect_identity(fit(Pts{{1, 1, 1}, {1, 1, 1}}, Pts{{2, 3, 4}, {2, 3, 4}}, 0), {1, 2, 3});
 }
 
-// The fit without its residual is the same motion, bit for bit, on ordinary,
-// collinear, coplanar, coincident and mirrored sets (which take the fallback
-// branches of the orthogonalisation).
+// The fit without its residual, one by one and four at a time, is the same
+// motion bit for bit, on ordinary, collinear, coplanar, coincident and
+// mirrored sets (which take the fallback branches of the orthogonalisation)
+// of 0 to 109 points.
 TEST(U3b, SuperposeGivesTheSameMotion) {
   unsigned state = 2024;
   auto next = [&] { return ((state = state * 1103515245u + 12345u) >> 8) % 2000 / 97.0 - 10.0; };
-  for (int trial = 0; trial < 3000; ++trial) {
-    const int n = 1 + trial % 23;
-    const int kind = trial % 6;
-    Pts x, y;
+  auto set = [&](int n, int kind, Pts& x, Pts& y) {
     for (int m = 0; m < n; ++m) {
       double a = next(), b = next(), c = next();
       if (kind == 1) b = 2 * a, c = -a;
@@ -148,14 +146,35 @@ TEST(U3b, SuperposeGivesTheSameMotion) {
       x.push_back({a, b, c});
       y.push_back(kind == 4 ? Coord{-a, b, c} : Coord{b + 0.1 * next(), 1 - a, c + 0.1 * next()});
     }
-    const Fit f = fit(x, y);
-    double u[3][3], t[3];
-    superpose(x.data(), y.data(), n, u, t);
-    for (int i = 0; i < 3; ++i) {
-      ASSERT_EQ(std::memcmp(u[i], f.u[i], sizeof u[i]), 0) << trial;
-      ASSERT_EQ(std::memcmp(&t[i], &f.t[i], sizeof t[i]), 0) << trial;
+  };
+  auto same = [](const double u[3][3], const double t[3], const Fit& f) {
+    return std::memcmp(u, f.u, sizeof f.u) == 0 && std::memcmp(t, f.t, sizeof f.t) == 0;
+  };
+  for (const bool plain : {false, true}) {
+    detail::superpose4_plain = plain;
+    for (int trial = 0; trial < 1500; ++trial) {
+      Pts x[4], y[4];
+      const Coord* xp[4];
+      const Coord* yp[4];
+      int n[4];
+      for (int k = 0; k < 4; ++k) {
+        n[k] = k == 3 && trial % 10 == 0 ? 60 + trial % 50 : (trial * 7 + k * 5) % 23;
+        set(n[k], (trial + k) % 6, x[k], y[k]);
+        xp[k] = x[k].data();
+        yp[k] = y[k].data();
+      }
+      double u4[4][3][3], t4[4][3];
+      superpose4(xp, yp, n, u4, t4);
+      for (int k = 0; k < 4; ++k) {
+        const Fit f = fit(x[k], y[k]);
+        double u[3][3], t[3];
+        superpose(xp[k], yp[k], n[k], u, t);
+        ASSERT_TRUE(same(u, t, f)) << trial;
+        ASSERT_TRUE(same(u4[k], t4[k], f)) << trial << " lane " << k << " plain " << plain;
+      }
     }
   }
+  detail::superpose4_plain = false;
 }
 
 // ---- seed schedule ---------------------------------------------------------
