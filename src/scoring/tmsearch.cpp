@@ -165,15 +165,18 @@ void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, doubl
   }
   // The cutoff is widened only when fewer than three pairs lie below d:
   // collect under d first, and only then look for the third smallest.
-  nclose = 0;
-  for (int k = 0; k < n; ++k)
-    if (dist[k] < d) closepairs[nclose++] = k;
-  if (n >= 3 && nclose < 3) {
-    const double cut = close_cutoff(dist, n, d);
+  // (Every position is written and the count advanced only for a close
+  // pair: whether a pair is close is as good as random, and a branch on it
+  // would be mispredicted half the time.)
+  auto collect = [&](double cut) {
     nclose = 0;
-    for (int k = 0; k < n; ++k)
-      if (dist[k] < cut) closepairs[nclose++] = k;
-  }
+    for (int k = 0; k < n; ++k) {
+      closepairs[nclose] = k;
+      nclose += dist[k] < cut;
+    }
+  };
+  collect(d);
+  if (n >= 3 && nclose < 3) collect(close_cutoff(dist, n, d));
 
   double sum = 0.0;
   int count = 0;
