@@ -79,6 +79,18 @@ inline void find_in_group(int from, int to, const double* dminus, const std::uin
   relax_rows(1, n, c, base, uj, vrow, dminus, pred, live, j, eps, dist, istar);
 }
 
+// The dual values after a search that ended at path length dist: the labeled
+// columns and the rows nearer than dist move by their distance to dist.
+// Written as choices rather than branches, so that it runs on vector lanes.
+void update_duals(
+    int n, double dist, const double* __restrict dcol, const double* __restrict dminus,
+    double* __restrict ucol, double* __restrict vrow, double sup, double eps) {
+  for (int x = 1; x <= n; ++x) {
+    ucol[x] = dcol[x] != sup ? dist + ucol[x] - dcol[x] : ucol[x];
+    vrow[x] = dminus[x] + eps < dist ? dminus[x] + vrow[x] - dist : vrow[x];
+  }
+}
+
 #if defined(__x86_64__)
 
 void relax_and_find_sse2(int n, const double* c, double base, double uj, const double* vrow,
@@ -195,7 +207,39 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
   }
 
   // Column minima; among entries within eps of each other the last row wins.
-  for (int j = 1; j <= n; ++j) {
+  // Each column's scan is a chain of dependent steps: four columns are
+  // scanned side by side, and then taken in order.
+  int j = 1;
+  for (; j + 3 <= n; j += 4) {
+    const double* c0 = col(j);
+    const double* c1 = col(j + 1);
+    const double* c2 = col(j + 2);
+    const double* c3 = col(j + 3);
+    double m0 = c0[0], m1 = c1[0], m2 = c2[0], m3 = c3[0];
+    int i0 = 1, i1 = 1, i2 = 1, i3 = 1;
+    for (int i = 2; i <= n; ++i) {
+      const double v0 = c0[i - 1], v1 = c1[i - 1], v2 = c2[i - 1], v3 = c3[i - 1];
+      const bool t0 = v0 - m0 < eps, t1 = v1 - m1 < eps, t2 = v2 - m2 < eps, t3 = v3 - m3 < eps;
+      m0 = t0 ? v0 : m0;
+      i0 = t0 ? i : i0;
+      m1 = t1 ? v1 : m1;
+      i1 = t1 ? i : i1;
+      m2 = t2 ? v2 : m2;
+      i2 = t2 ? i : i2;
+      m3 = t3 ? v3 : m3;
+      i3 = t3 ? i : i3;
+    }
+    const double m[4] = {m0, m1, m2, m3};
+    const int im[4] = {i0, i1, i2, i3};
+    for (int k = 0; k < 4; ++k) {
+      ucol[j + k] = m[k];
+      if (rowcol[im[k]] == 0) {
+        rowcol[im[k]] = j + k;
+        assign[j + k] = im[k];
+      }
+    }
+  }
+  for (; j <= n; ++j) {
     const double* c = col(j);
     double m = c[0];
     int im = 1;
@@ -283,10 +327,7 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
       if (j == j0) break;
     }
 
-    for (int x = 1; x <= n; ++x) {
-      if (dcol[x] != sup) ucol[x] = dist + ucol[x] - dcol[x];
-      if (dminus[x] + eps < dist) vrow[x] = dminus[x] + vrow[x] - dist;
-    }
+    update_duals(n, dist, dcol, dminus, ucol, vrow, sup, eps);
   }
 
   z = 0.0;
