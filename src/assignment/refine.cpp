@@ -27,10 +27,12 @@ void iter_lsap(Context& ctx, RefineWorkspace& rw, ScoreMatrix& full, ScoreMatrix
                int l2, int n, int k1, int k2, int niter, int& order1used) {
   constexpr int kTryOrder1 = 1;
   if (get_alnlen(start, l2) < 3) return;
-  auto evaluate = [&]() {
+  // The matrix of an evaluation is read only by the assignment step that
+  // follows it: the last evaluation leaves it unfilled.
+  auto evaluate = [&](bool fill) {
     double s = 0.0;
     int o1 = 0;
-    get_score(ctx, start, s, full, scoretype, kTryOrder1, speedmode, o1);
+    get_score(ctx, start, s, full, scoretype, kTryOrder1, speedmode, o1, fill);
     if (s - best > 1e-6) {
       best = s;
       order1used = o1;
@@ -38,7 +40,7 @@ void iter_lsap(Context& ctx, RefineWorkspace& rw, ScoreMatrix& full, ScoreMatrix
     }
     return s;
   };
-  evaluate();
+  evaluate(true);
   ScoreHistory history;
   for (int id = 1; id <= niter; ++id) {
     extract_score(n, full, l1, l2, 1, 1, k1, k2, block);
@@ -49,7 +51,8 @@ void iter_lsap(Context& ctx, RefineWorkspace& rw, ScoreMatrix& full, ScoreMatrix
     comb_invmap(rw.comb.data(), rw.m1.data(), rw.m2.data(), k1, k2, l2 - k2, l2);
     remove_distant_pairs(ctx, rw.comb.data(), start, l2);
     if (get_alnlen(start, l2) < 3) break;
-    if (history.repeats(evaluate(), id)) break;
+    if (history.repeats(evaluate(false), id)) break;
+    if (id < niter) fill_pending(ctx, full);
   }
 }
 

@@ -53,21 +53,29 @@ int collect_by_structure1(Context& ctx, const int* invmap) {
 
 }  // namespace
 
-void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat, int scoretype,
-               int tryorder1, int fast, int& order1used) {
+void fill_pending(Context& ctx, ScoreMatrix& smat) {
   ScoringWorkspace& ws = ctx.ws;
-  const Structure& s1 = ctx.s1;
-  const Structure& s2 = ctx.s2;
+  if (!ws.pending_fill) return;
+  ws.pending_fill = false;
+  const double d0 = ctx.par.d0[0];
+  fill_pair_matrix(ws, ctx.s1, ctx.s2, ctx.s1.len, ctx.s2.len, ws.su, ws.st, d0 * d0,
+                   ctx.par.contcf[1], ws.pending_weighted, smat);
+}
+
+void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat, int scoretype,
+               int tryorder1, int fast, int& order1used, bool fill) {
+  ScoringWorkspace& ws = ctx.ws;
   const ScoringParams& par = ctx.par;
-  const int l1 = s1.len;
-  const int l2 = s2.len;
+  const int l2 = ctx.s2.len;
 
   // 1.-3.
   order1used = 0;
   const int mode = fast > 0 ? 1 : 2;
   int n = collect_by_structure2(ctx, invmap);
   score = -1.0;
+  ws.pending_fill = false;
   if (n < 3) return;
+  ws.pending_weighted = scoretype == 1;
 
   // An alignment scored before in this search: its superposition gives the matrix.
   const int key = scoretype * 16 + (tryorder1 == 1 ? 2 : 0) + mode;
@@ -80,8 +88,8 @@ void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat
       order1used = r.order1used;
       std::copy(&r.u[0][0], &r.u[0][0] + 9, &ws.su[0][0]);
       std::copy(r.t, r.t + 3, ws.st);
-      fill_pair_matrix(ws, s1, s2, l1, l2, ws.su, ws.st, par.d0[0] * par.d0[0], par.contcf[1],
-                       scoretype == 1, smat);
+      ws.pending_fill = true;
+      if (fill) fill_pending(ctx, smat);
       return;
     }
   }
@@ -134,7 +142,8 @@ void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat
     std::copy(ws.st, ws.st + 3, r.t);
     memo.scores.insert(invmap + 1, l2, key, r);
   }
-  fill_pair_matrix(ws, s1, s2, l1, l2, ws.su, ws.st, d0 * d0, par.contcf[1], scoretype == 1, smat);
+  ws.pending_fill = true;
+  if (fill) fill_pending(ctx, smat);
 }
 
 void get_fcol_4s(int i, int j, const FlagMatrix& pairflag, double& fcol, int& nmatch,

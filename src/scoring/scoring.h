@@ -130,9 +130,11 @@ struct ScoringWorkspace {
   ZeroVector<int> runstart;
   MatchSets match;
   SearchMemo search_memo;  // results within one alignment search (chain order)
-  // superposition behind the latest score matrix of get_score
+  // superposition behind the score matrix of the latest get_score, and
+  // whether that matrix is still to be filled (and weighted)
   double su[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
   double st[3] = {0.0, 0.0, 0.0};
+  bool pending_fill = false, pending_weighted = false;
 };
 
 // Everything the scoring routines read: the two structures in their current
@@ -200,8 +202,13 @@ class PairColumns {
 // ---- interface score of an alignment -----------------------------------------
 // Scores invmap (normalised by Lmin; -1.0 below 3 pairs, smat then untouched)
 // and fills smat (rows 1..L1, columns 1..L2) from the best superposition.
+// With fill false the matrix is left for fill_pending: a caller that may not
+// read it scores first and fills only when it does.
 void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat, int scoretype,
-               int tryorder1, int fast, int& order1used);
+               int tryorder1, int fast, int& order1used, bool fill = true);
+// Fills smat as the latest get_score call would have (nothing when that call
+// filled its matrix already or left it untouched).
+void fill_pending(Context& ctx, ScoreMatrix& smat);
 
 void get_fcol_4s(int i, int j, const FlagMatrix& pairflag, double& fcol, int& nmatch,
                  const Structure& a, const Structure& b);

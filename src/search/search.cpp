@@ -277,18 +277,25 @@ void iter_search(Context& ctx, SearchWorkspace& ws, double& best, double fractio
   int order1used = 0;
   // Below 3 pairs the score leaves the matrix unwritten: start the passes from
   // zeros then, as a freshly made matrix would.
+  // Score matrices are filled only where something reads them (fill_pending):
+  // a start that is not refined needs none, a pass's next dp reads the latest,
+  // and the next pass starts from the pass's best (saved) or, when no
+  // evaluation of the pass beat -1, from the latest. The last pass's best is
+  // read by nobody.
   if (get_alnlen(wmap, l2) < 3) ws.saved.fill_block(l1, l2, 0.0);
-  get_score(ctx, wmap, s0, ws.saved, scoretype, 0, fast, order1used);
+  get_score(ctx, wmap, s0, ws.saved, scoretype, 0, fast, order1used, /*fill=*/false);
   if (s0 - best > 1e-6) {
     best = s0;
     copy_map(wmap, bestmap, l2);
     copy_map(wmap, start, l2);
   }
   if (!(fraction < 0.0 || s0 - fraction * best > 1e-6)) return;
+  fill_pending(ctx, ws.saved);
   ScoreHistory history;  // kept across the passes
   bool copyback = true;
   for (int g = 0; g < npass; ++g) {
     const double gap = gaps[g];
+    const bool last_pass = g + 1 == npass;
     double passbest = -1.0;
     if (copyback) {
       ws.work.copy_block(ws.saved, l1, l2);
@@ -297,7 +304,7 @@ void iter_search(Context& ctx, SearchWorkspace& ws, double& best, double fractio
     for (int id = 1; id <= niter; ++id) {
       dp(ws.n, ws.work, gap, l1, l2, wmap, ws.dpt);
       double s = 0.0;
-      get_score(ctx, wmap, s, ws.work, scoretype, 0, fast, order1used);
+      get_score(ctx, wmap, s, ws.work, scoretype, 0, fast, order1used, /*fill=*/false);
       if (s - best > 1e-6) {
         best = s;
         copy_map(wmap, bestmap, l2);
@@ -305,11 +312,16 @@ void iter_search(Context& ctx, SearchWorkspace& ws, double& best, double fractio
       }
       if (s > passbest) {
         passbest = s;
-        ws.saved.copy_block(ws.work, l1, l2);
-        copyback = true;
+        if (!last_pass) {
+          fill_pending(ctx, ws.work);
+          ws.saved.copy_block(ws.work, l1, l2);
+          copyback = true;
+        }
       }
       if (history.repeats(s, id)) break;
+      if (id < niter) fill_pending(ctx, ws.work);
     }
+    if (!last_pass && !copyback) fill_pending(ctx, ws.work);
   }
 }
 
