@@ -90,9 +90,14 @@ double get_gl(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* map, c
   const double d0 = ctx.par.d0[0];
   const double d0sq = d0 * d0;
   const double contcut = ctx.par.contcf[1];
+  // The position maps serve the contact overlap only.
+  const bool contacts = contact_flag == 1;
   int* pos1 = ws.alnpos1.data();
   int* pos2 = ws.alnpos2.data();
-  init_ali(pos1, pos2, lena, lenb);
+  auto reset_positions = [&] {
+    if (contacts) init_ali(pos1, pos2, lena, lenb);
+  };
+  reset_positions();
   int n = 0;
   for (int j = 1; j <= lenb; ++j) {
     if (map[j] > 0) {
@@ -105,23 +110,24 @@ double get_gl(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* map, c
   // Superposes the listed pairs, then scores all n pairs under it.
   auto fit = [&](int m) { superpose(ws.pa.data(), ws.pb.data(), m, u, t); };
   auto score_all = [&]() {
-    for (int k = 0; k < n; ++k) {
+    for (int k = 0; k < n; ++k)
       ws.d2[k] = dist2(transform(u, t, a.ca[ws.res1[k]]), b.ca[ws.res2[k]]);
+    double sum = 0.0;
+    if (!contacts) {
+      for (int k = 0; k < n; ++k) sum += 1.0 / (ws.d2[k] / d0sq + 1.0);
+      return sum;
+    }
+    for (int k = 0; k < n; ++k) {
       if (ws.d2[k] <= contcut) {
         pos1[ws.res1[k]] = k;
         pos2[ws.res2[k]] = k;
       }
     }
-    double sum = 0.0;
     for (int k = 0; k < n; ++k) {
-      if (contact_flag == 1) {
-        double fcol = 0.0;
-        int nmatch = 0;
-        get_fcol(k, pos1, pos2, ws.res1.data(), ws.res2.data(), a, b, ctx.ws.marks, fcol, nmatch);
-        sum += (fcol + 0.01) / (ws.d2[k] / d0sq + 1.0);
-      } else {
-        sum += 1.0 / (ws.d2[k] / d0sq + 1.0);
-      }
+      double fcol = 0.0;
+      int nmatch = 0;
+      get_fcol(k, pos1, pos2, ws.res1.data(), ws.res2.data(), a, b, ctx.ws.marks, fcol, nmatch);
+      sum += (fcol + 0.01) / (ws.d2[k] / d0sq + 1.0);
     }
     return sum;
   };
@@ -149,10 +155,10 @@ double get_gl(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* map, c
   }
   fit(n);
   const double s0 = score_all();
-  init_ali(pos1, pos2, lena, lenb);
+  reset_positions();
   fit(select(ctx.par.d00[1], ws.spare1.data()));
   const double s1 = score_all();
-  init_ali(pos1, pos2, lena, lenb);
+  reset_positions();
   fit(select(ctx.par.d00[1] + 1.0, ws.spare2.data()));
   const double s2 = score_all();
   double score = s0;
