@@ -92,6 +92,9 @@ class PartnerMarks {
 struct ConservedCandidates {
   bool ready = false;
   std::vector<int> na, nb, off, pair;
+  // the contact factor of pair k when nmatch of its candidates are matched:
+  // fcol[off[k] + k + nmatch]
+  std::vector<double> fcol;
   std::vector<int> active;  // the pairs with candidates, in order
   int nactive = 0;
 };

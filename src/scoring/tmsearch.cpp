@@ -192,8 +192,7 @@ void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, doubl
       if (!matched[k]) continue;
       int nmatch = 0;
       for (int c = cc.off[k]; c < cc.off[k + 1]; ++c) nmatch += matched[cc.pair[c]];
-      const double fcol = 0.5 * (static_cast<double>(nmatch) / static_cast<double>(cc.nb[k]) +
-                                 static_cast<double>(nmatch) / static_cast<double>(cc.na[k]));
+      const double fcol = cc.fcol[static_cast<size_t>(cc.off[k] + k + nmatch)];
       const double tk = dist[k] / d0;
       sum += fcol / (tk * tk + 1);
       count += nmatch;
@@ -349,6 +348,16 @@ void find_conserved_candidates(Context& ctx, int n, const int* alnres1, const in
     cc.nactive = 0;
     for (int q = 0; q < n; ++q)
       if (cc.off[q] < cc.off[q + 1]) cc.active[cc.nactive++] = q;
+    // The factor for every count a trial can find, made as a trial would.
+    cc.fcol.resize(static_cast<size_t>(c + n));
+    for (int q = 0; q < n; ++q) {
+      const int ncand = cc.off[q + 1] - cc.off[q];
+      if (ncand == 0) continue;  // (no trial looks at such a pair)
+      double* f = &cc.fcol[static_cast<size_t>(cc.off[q] + q)];
+      for (int nmatch = 0; nmatch <= ncand; ++nmatch)
+        f[nmatch] = 0.5 * (static_cast<double>(nmatch) / static_cast<double>(cc.nb[q]) +
+                           static_cast<double>(nmatch) / static_cast<double>(cc.na[q]));
+    }
     cc.ready = true;
   }
   for (int q = 0; q < k; ++q) {

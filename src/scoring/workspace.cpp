@@ -46,6 +46,7 @@ ScoringWorkspace::ScoringWorkspace(int l1_, int l2_)
   conserved.off.resize(npair + 1);
   conserved.active.resize(npair);
   conserved.pair.reserve(npair * 4);
+  conserved.fcol.reserve(npair * 5);
 
   pos1.assign(nres, -1);
   pos2.assign(nres, -2);
