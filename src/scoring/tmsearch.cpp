@@ -5,10 +5,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "scoring/scoring.h"
 #include "scoring/seeds.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace tarvix {
 
@@ -124,6 +129,65 @@ void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1,
 
 namespace {
 
+// The positions k < n with dist[k] < cut, in increasing order, into out (which
+// has room for n + 3); returns how many. Whether a pair is close is as good as
+// random, so no branch depends on it: every position is written and the count
+// advances only for a close one, or, with AVX2, four distances are compared
+// at once and their close positions packed by a table.
+int close_pairs_plain(const double* dist, int n, double cut, int* out) {
+  int count = 0;
+  for (int k = 0; k < n; ++k) {
+    out[count] = k;
+    count += dist[k] < cut;
+  }
+  return count;
+}
+
+#if defined(__x86_64__)
+struct PackTable {
+  std::int32_t lane[16][4];
+  constexpr PackTable() : lane{} {
+    for (int m = 0; m < 16; ++m) {
+      int c = 0;
+      for (int l = 0; l < 4; ++l)
+        if (m >> l & 1) lane[m][c++] = l;
+    }
+  }
+};
+constexpr PackTable kPack;
+
+__attribute__((target("avx2"))) int close_pairs_avx2(const double* dist, int n, double cut,
+                                                     int* out) {
+  const __m256d vc = _mm256_set1_pd(cut);
+  int count = 0;
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    const int m = _mm256_movemask_pd(_mm256_cmp_pd(_mm256_loadu_pd(dist + k), vc, _CMP_LT_OQ));
+    const __m128i idx = _mm_add_epi32(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(kPack.lane[m])), _mm_set1_epi32(k));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + count), idx);
+    count += __builtin_popcount(static_cast<unsigned>(m));
+  }
+  for (; k < n; ++k) {
+    out[count] = k;
+    count += dist[k] < cut;
+  }
+  return count;
+}
+
+int close_pairs(const double* dist, int n, double cut, int* out) {
+  static const bool avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+  }();
+  return avx2 ? close_pairs_avx2(dist, n, cut, out) : close_pairs_plain(dist, n, cut, out);
+}
+#else
+int close_pairs(const double* dist, int n, double cut, int* out) {
+  return close_pairs_plain(dist, n, cut, out);
+}
+#endif
+
 // Scores the current trial superposition from the distances of the n pairs
 // under it (ws.pairdist, see pair_distances). Pairs closer than d (widened if fewer than three are)
 // go to closepairs in increasing order. The lowest bit of restricted limits the score to pairs
@@ -165,18 +229,8 @@ void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, doubl
   }
   // The cutoff is widened only when fewer than three pairs lie below d:
   // collect under d first, and only then look for the third smallest.
-  // (Every position is written and the count advanced only for a close
-  // pair: whether a pair is close is as good as random, and a branch on it
-  // would be mispredicted half the time.)
-  auto collect = [&](double cut) {
-    nclose = 0;
-    for (int k = 0; k < n; ++k) {
-      closepairs[nclose] = k;
-      nclose += dist[k] < cut;
-    }
-  };
-  collect(d);
-  if (n >= 3 && nclose < 3) collect(close_cutoff(dist, n, d));
+  nclose = close_pairs(dist, n, d, closepairs);
+  if (n >= 3 && nclose < 3) nclose = close_pairs(dist, n, close_cutoff(dist, n, d), closepairs);
 
   double sum = 0.0;
   int count = 0;
