@@ -17,6 +17,7 @@ struct RefineWorkspace {
   explicit RefineWorkspace(int n);
   LsapWorkspace lsap;
   std::vector<int> m1, m2, comb;
+  std::vector<int> from;  // the map a step started from
 };
 
 // The last five scores of a refinement, for its cycle test.

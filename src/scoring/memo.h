@@ -154,10 +154,21 @@ class SearchMemo {
   void enable() {
     enabled_ = true;
     scores.clear();
+    steps.clear();
+    step_maps.clear();
   }
   void disable() { enabled_ = false; }
   bool enabled() const { return enabled_; }
   SequenceMap<ScoreResult> scores{256, 1 << 14};  // by alignment map, options as tag
+
+  // The steps of the assignment refinement: within one alignment search the
+  // map a step makes depends on nothing but the map it starts from, and the
+  // refinements of different starts run into the same maps. By starting map:
+  // where its successor lies in step_maps (past the limit, nothing more is
+  // remembered).
+  SequenceMap<int> steps{256, 1 << 14};
+  std::vector<int> step_maps;
+  static constexpr std::size_t kMaxStepMaps = std::size_t{1} << 22;  // integers
 
  private:
   bool enabled_ = false;
