@@ -177,37 +177,24 @@ inline void fit(const double* w, const Coord* x, const Coord* y, int n, int mode
   for (int m = 0; m < n; ++m) {
     const double x0 = x[m][0] - cx0, x1 = x[m][1] - cx1, x2 = x[m][2] - cx2;
     const double y0 = y[m][0] - cy0, y1 = y[m][1] - cy1, y2 = y[m][2] - cy2;
-    if constexpr (kUnit) {
-      if constexpr (kResid) {
-        spread += x0 * x0 + y0 * y0;
-        spread += x1 * x1 + y1 * y1;
-        spread += x2 * x2 + y2 * y2;
-      }
-      c11 += y0 * x0;
-      c12 += y0 * x1;
-      c13 += y0 * x2;
-      c21 += y1 * x0;
-      c22 += y1 * x1;
-      c23 += y1 * x2;
-      c31 += y2 * x0;
-      c32 += y2 * x1;
-      c33 += y2 * x2;
-    } else {
-      const double wm = w[m];
-      spread += wm * (x0 * x0 + y0 * y0);
-      spread += wm * (x1 * x1 + y1 * y1);
-      spread += wm * (x2 * x2 + y2 * y2);
-      const double d0 = wm * y0, d1 = wm * y1, d2 = wm * y2;
-      c11 += d0 * x0;
-      c12 += d0 * x1;
-      c13 += d0 * x2;
-      c21 += d1 * x0;
-      c22 += d1 * x1;
-      c23 += d1 * x2;
-      c31 += d2 * x0;
-      c32 += d2 * x1;
-      c33 += d2 * x2;
+    // With unit weights the weighted terms are the plain ones.
+    const double wm = kUnit ? 1.0 : w[m];
+    auto weighted = [wm](double v) { return kUnit ? v : wm * v; };
+    if constexpr (kResid) {
+      spread += weighted(x0 * x0 + y0 * y0);
+      spread += weighted(x1 * x1 + y1 * y1);
+      spread += weighted(x2 * x2 + y2 * y2);
     }
+    const double d0 = weighted(y0), d1 = weighted(y1), d2 = weighted(y2);
+    c11 += d0 * x0;
+    c12 += d0 * x1;
+    c13 += d0 * x2;
+    c21 += d1 * x0;
+    c22 += d1 * x1;
+    c23 += d1 * x2;
+    c31 += d2 * x0;
+    c32 += d2 * x1;
+    c33 += d2 * x2;
   }
 
   // 5. determinant and the upper triangle of cor^T cor
