@@ -129,11 +129,12 @@ void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1,
 
 namespace {
 
-// The positions k < n with dist[k] < cut, in increasing order, into out (which
-// has room for n + 3); returns how many. Whether a pair is close is as good as
-// random, so no branch depends on it: every position is written and the count
-// advances only for a close one, or, with AVX2, four distances are compared
-// at once and their close positions packed by a table.
+// The positions k < n with dist[k] < cut, in increasing order, into out[0..n);
+// returns how many. Whether a pair is close is as good as random, so no branch
+// depends on it: every position is written and the count advances only for a
+// close one, or, with AVX2, four distances are compared at once and their
+// close positions packed by a table (a group of four is written at the count,
+// which is at most its first position, so nothing is written past n).
 int close_pairs_plain(const double* dist, int n, double cut, int* out) {
   int count = 0;
   for (int k = 0; k < n; ++k) {

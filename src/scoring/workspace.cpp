@@ -24,7 +24,7 @@ ScoringWorkspace::ScoringWorkspace(int l1_, int l2_)
   seedstart.resize(npair + 2);
   seedfit.resize(npair + 2);
   frag.resize(npair);
-  closepairs.resize(npair + 3);  // room for a packed group of four
+  closepairs.resize(npair);
   alnpos1.assign(nres, -1);
   alnpos2.assign(nres, -2);
   pairdist.resize(npair);
