@@ -2,7 +2,6 @@
 // order whatever order results come in; resumed tables; input lists.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -13,6 +12,7 @@
 #include "batch/inputs.h"
 #include "batch/search.h"
 #include "batch/table.h"
+#include "../support/scratch.h"
 
 namespace tarvix::batch {
 namespace {
@@ -164,18 +164,9 @@ TEST(TableWriter, TopAndMinimumScore) {
   EXPECT_EQ(column(write_shuffled(one, bound, close, 8), 1), (std::vector<std::string>{"t1", "t2", "t3", "t4"}));
 }
 
-class TempDir : public ::testing::Test {
+class TempDir : public ScratchDir {
  protected:
-  void SetUp() override { fs::create_directories(dir_); }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  std::string write(const std::string& name, const std::string& text) {
-    std::ofstream(path(name), std::ios::binary) << text;
-    return path(name);
-  }
-  const fs::path dir_ = fs::temp_directory_path() /
-                        ("tarvix_batch_" + std::to_string(getpid()) + "_" +
-                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  TempDir() : ScratchDir("batch") {}
 };
 
 using ResumedTable = TempDir;

@@ -2,7 +2,6 @@
 #include "complex/complex.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cmath>
@@ -15,11 +14,10 @@
 #include "structure/error.h"
 #include "structure/readers.h"
 #include "structure/secondary.h"
+#include "../support/scratch.h"
 
 namespace tarvix {
 namespace {
-
-namespace fs = std::filesystem;
 
 struct A {  // one atom record
   const char* record = "ATOM  ";
@@ -50,26 +48,11 @@ std::string residue(const char* res, const char* chain, int seq, double x, doubl
   return s;
 }
 
-template <class F>
-std::string error_of(F f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.what();
-  }
-  return "no error";
-}
-
-class ComplexTest : public ::testing::Test {
+class ComplexTest : public ScratchDir {
  protected:
-  void SetUp() override { fs::create_directories(dir_); }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string write(const std::string& name, const std::string& text) {
-    std::ofstream((dir_ / name).string(), std::ios::binary) << text;
-    return (dir_ / name).string();
-  }
+  ComplexTest() : ScratchDir("complex") {}
   std::string write_gz(const std::string& name, const std::string& text) {
-    const std::string p = (dir_ / name).string();
+    const std::string p = path(name);
     gzFile f = gzopen(p.c_str(), "wb");
     gzwrite(f, text.data(), static_cast<unsigned>(text.size()));
     gzclose(f);
@@ -85,9 +68,6 @@ class ComplexTest : public ::testing::Test {
     o.ss = SsSource::kCa;
     return read_interface(choice, o);
   }
-  const fs::path dir_ = fs::temp_directory_path() /
-                        ("tarvix_complex_" + std::to_string(getpid()) + "_" +
-                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
 };
 
 // Chain A: a hydrogen, two alternate locations (B listed first), an

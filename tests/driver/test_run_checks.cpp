@@ -1,7 +1,6 @@
 #include "driver/run.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -10,17 +9,14 @@
 #include <sstream>
 
 #include "driver/settings.h"
+#include "../support/scratch.h"
 
 namespace tarvix {
 namespace {
 
-namespace fs = std::filesystem;
-
-class RunChecks : public ::testing::Test {
+class RunChecks : public ScratchDir {
  protected:
-  void SetUp() override { fs::create_directories(dir_); }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  RunChecks() : ScratchDir("run") {}
   // Chains A (na residues) and B (nb) on parallel lines 5 A apart, each ended by "TER" if ter.
   std::string pdb(const std::string& name, int na, int nb, bool ter = true) {
     std::ofstream f(path(name));
@@ -43,9 +39,6 @@ class RunChecks : public ::testing::Test {
     out_.str("");
     return run(args, out_);
   }
-  const fs::path dir_ = fs::temp_directory_path() /
-                        ("tarvix_run_" + std::to_string(getpid()) + "_" +
-                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
   std::ostringstream out_;
 };
 

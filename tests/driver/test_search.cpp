@@ -3,7 +3,6 @@
 // superposition file.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -16,18 +15,16 @@
 #include "batch/table.h"
 #include "driver/run.h"
 #include "scoring/scoring.h"
+#include "../support/scratch.h"
 
 namespace tarvix {
 namespace {
 
-namespace fs = std::filesystem;
 const std::string kData = TARVIX_TEST_DATA;
 
-class Search : public ::testing::Test {
+class Search : public ScratchDir {
  protected:
-  void SetUp() override { fs::create_directories(dir_); }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  Search() : ScratchDir("search") {}
   std::string list(const std::string& name, const std::vector<std::string>& lines) {
     std::ofstream f(path(name));
     for (const std::string& l : lines) f << l << '\n';
@@ -53,9 +50,6 @@ class Search : public ::testing::Test {
     s << in.rdbuf();
     return s.str();
   }
-  const fs::path dir_ = fs::temp_directory_path() /
-                        ("tarvix_search_" + std::to_string(getpid()) + "_" +
-                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
   std::ostringstream out_, err_;
   int status_ = -1;
 };

@@ -1,7 +1,6 @@
 #include "structure/readers.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -9,11 +8,10 @@
 #include <sstream>
 
 #include "structure/error.h"
+#include "../support/scratch.h"
 
 namespace tarvix {
 namespace {
-
-namespace fs = std::filesystem;
 
 // One ATOM record in the fixed columns of a coordinate file.
 std::string atom(const char* name, char alt, const char* res, char chain, int resseq, double x,
@@ -31,33 +29,15 @@ std::string put(std::string line, int col, const std::string& text) {
 std::vector<int> counts(const Structure& s, int n) {
   return std::vector<int>(s.contnum.begin() + 1, s.contnum.begin() + 1 + n);
 }
-template <class F>
-std::string error_of(F f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.what();
-  }
-  return "no error";
-}
-
-class Readers : public ::testing::Test {
+class Readers : public ScratchDir {
  protected:
-  void SetUp() override { fs::create_directories(dir_); }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string write(const std::string& name, const std::string& text) {
-    std::ofstream((dir_ / name).string()) << text;
-    return (dir_ / name).string();
-  }
+  Readers() : ScratchDir("readers") {}
   std::string read(const std::string& text, Structure& s, int contmode = 0) {  // returns the output
     std::ostringstream out;
     readpdbfile(write("a.pdb", text), s, contmode, out);
     return out.str();
   }
-  const fs::path dir_ = fs::temp_directory_path() /
-                        ("tarvix_readers_" + std::to_string(getpid()) + "_" +
-                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-  const std::string pdb_ = (dir_ / "a.pdb").string();
+  const std::string pdb_ = path("a.pdb");
 };
 
 TEST_F(Readers, PdbRecordsFieldsAndFilters) {

@@ -10,7 +10,6 @@ import random
 import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -18,22 +17,13 @@ SOURCE = os.path.dirname(os.path.dirname(HERE))
 DATA = os.path.join(SOURCE, "tests", "data")
 sys.path.insert(0, os.path.join(SOURCE, "workflow", "scripts"))
 import tarvix_shards as ts  # noqa: E402
+import tempdir  # noqa: E402  (beside this file)
 
 TARVIX = os.environ.get("TARVIX_BIN", "")
 
 
-class TempDir(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="tarvix_shards_")
-        self.addCleanup(shutil.rmtree, self.dir)
-
-    def path(self, *parts):
-        return os.path.join(self.dir, *parts)
-
-    def write(self, name, text):
-        with open(self.path(name), "w") as f:
-            f.write(text)
-        return self.path(name)
+class TempDir(tempdir.TempDir):
+    prefix = "tarvix_shards_"
 
 
 class Plan(unittest.TestCase):

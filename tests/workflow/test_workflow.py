@@ -10,8 +10,9 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
+
+import tempdir  # beside this file
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
@@ -20,18 +21,8 @@ SNAKEFILE = os.path.join(SOURCE, "workflow", "Snakefile")
 TARVIX = os.environ.get("TARVIX_BIN", "")
 
 
-class Workflow(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="tarvix_workflow_")
-        self.addCleanup(shutil.rmtree, self.dir)
-
-    def path(self, *parts):
-        return os.path.join(self.dir, *parts)
-
-    def write(self, name, text):
-        with open(self.path(name), "w") as f:
-            f.write(text)
-        return self.path(name)
+class Workflow(tempdir.TempDir):
+    prefix = "tarvix_workflow_"
 
     def snakemake(self, config, status=0):
         """Runs the workflow in the temporary directory; returns its log."""
