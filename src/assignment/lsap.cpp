@@ -1,7 +1,9 @@
 #include "assignment/lsap.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 
 #include "structure/error.h"
@@ -82,13 +84,21 @@ inline void find_in_group(int from, int to, const double* dminus, const std::uin
 // The dual values after a search that ended at path length dist: the labeled
 // columns and the rows nearer than dist move by their distance to dist.
 // Written as choices rather than branches, so that it runs on vector lanes.
-void update_duals(
-    int n, double dist, const double* __restrict dcol, const double* __restrict dminus,
-    double* __restrict ucol, double* __restrict vrow, double sup, double eps) {
+// Returns whether any value changed other than ucol[keep] (bit for bit).
+bool update_duals(int n, double dist, const double* __restrict dcol,
+                  const double* __restrict dminus, double* __restrict ucol,
+                  double* __restrict vrow, double sup, double eps, int keep) {
+  std::uint64_t changed = 0;
   for (int x = 1; x <= n; ++x) {
-    ucol[x] = dcol[x] != sup ? dist + ucol[x] - dcol[x] : ucol[x];
-    vrow[x] = dminus[x] + eps < dist ? dminus[x] + vrow[x] - dist : vrow[x];
+    const double u = dcol[x] != sup ? dist + ucol[x] - dcol[x] : ucol[x];
+    const double v = dminus[x] + eps < dist ? dminus[x] + vrow[x] - dist : vrow[x];
+    const std::uint64_t du = std::bit_cast<std::uint64_t>(u) ^ std::bit_cast<std::uint64_t>(ucol[x]);
+    changed |= (x == keep ? 0 : du) |
+               (std::bit_cast<std::uint64_t>(v) ^ std::bit_cast<std::uint64_t>(vrow[x]));
+    ucol[x] = u;
+    vrow[x] = v;
   }
+  return changed != 0;
 }
 
 #if defined(__x86_64__)
@@ -283,27 +293,50 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
 
   // Shortest augmenting path from every column still free. assign and rowcol
   // are inverse to each other here and stay so.
+  //
+  // A search from a column whose costs and dual value are those of the
+  // column searched just before, bit for bit, retraces that search step for
+  // step as long as it meets the same rows with the same columns and duals.
+  // When that search ended on a free row reached straight from its column,
+  // and its dual update changed nothing the retraced steps read, the new
+  // search would retrace it all the way to that row, which now holds the
+  // earlier column: it takes over the search's state there instead. (This is
+  // what the padding columns of a block with more rows than columns do, one
+  // after the other.)
+  std::uint64_t* live = ws.live.data();  // all bits set while row i is unlabeled, none once it is
+  int last = 0;             // the column searched just before, when its search can be taken over
+  double last_u = 0.0;      // its dual value when that search began
+  int last_row = 0;         // the free row that search ended on
+  double last_dist = 0.0;   // and its distance
   for (int j0 = 1; j0 <= n; ++j0) {
     if (assign[j0] >= 1) continue;
     const double* c0 = col(j0);
-    for (int x = 1; x <= n; ++x) {
-      pred[x] = j0;
-      dcol[x] = sup;
-      dminus[x] = c0[x - 1] - ucol[j0] - vrow[x];
-    }
-    dcol[j0] = 0.0;
-
-    // live[i]: all bits set while row i is unlabeled, none once it is.
-    std::uint64_t* live = ws.live.data();
-    std::fill_n(live + 1, n, ~std::uint64_t{0});
-    // The nearest unlabeled row: the first one, in row order, that lies more
-    // than eps below every earlier candidate.
+    const double u0 = ucol[j0];
     double dist = sup;
     int istar = 0;
-    for (int i = 1; i <= n; ++i) {
-      if (dminus[i] + eps < dist) {
-        dist = dminus[i];
-        istar = i;
+    if (last > 0 && std::bit_cast<std::uint64_t>(u0) == std::bit_cast<std::uint64_t>(last_u) &&
+        std::memcmp(c0, col(last), static_cast<size_t>(n) * sizeof(double)) == 0) {
+      // The retraced state: only the searched column's own marks differ.
+      for (int x = 1; x <= n; ++x) pred[x] = pred[x] == last ? j0 : pred[x];
+      dcol[last] = sup;
+      dcol[j0] = 0.0;
+      dist = last_dist;
+      istar = last_row;
+    } else {
+      for (int x = 1; x <= n; ++x) {
+        pred[x] = j0;
+        dcol[x] = sup;
+        dminus[x] = c0[x - 1] - u0 - vrow[x];
+      }
+      dcol[j0] = 0.0;
+      std::fill_n(live + 1, n, ~std::uint64_t{0});
+      // The nearest unlabeled row: the first one, in row order, that lies more
+      // than eps below every earlier candidate.
+      for (int i = 1; i <= n; ++i) {
+        if (dminus[i] + eps < dist) {
+          dist = dminus[i];
+          istar = i;
+        }
       }
     }
     for (;;) {
@@ -318,6 +351,7 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
       relax_and_find(n, col(j), base, ucol[j], vrow, dminus, pred, live, j, eps, sup, dist, istar);
     }
 
+    const bool direct = pred[istar] == j0;
     for (int i = istar;;) {
       const int j = pred[i];
       const int next = assign[j];
@@ -327,7 +361,11 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
       if (j == j0) break;
     }
 
-    update_duals(n, dist, dcol, dminus, ucol, vrow, sup, eps);
+    const bool changed = update_duals(n, dist, dcol, dminus, ucol, vrow, sup, eps, j0);
+    last = direct && !changed ? j0 : 0;
+    last_u = u0;
+    last_row = istar;
+    last_dist = dist;
   }
 
   z = 0.0;

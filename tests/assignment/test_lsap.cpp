@@ -166,6 +166,34 @@ TEST(Lsapr, MakesTheReferenceChoicesOnTiesAndNearTies) {
   detail::lsap_use_sse2(false);
 }
 
+// Blocks with more rows than columns are padded with equal columns, whose
+// searches follow one another; columns repeated elsewhere, and equal columns
+// with other costs in between, must not be mistaken for them.
+TEST(Lsapr, RepeatedColumnsMakeTheReferenceChoices) {
+  std::mt19937 rng(5);
+  LsapWorkspace ws;
+  for (int trial = 0; trial < 600; ++trial) {
+    const int n = 2 + static_cast<int>(rng() % 40);
+    const int real = 1 + static_cast<int>(rng() % n);
+    const bool coarse = trial % 3 == 0;
+    Grid<double> cost(n, n);
+    for (int j = 1; j <= n; ++j)
+      for (int i = 1; i <= n; ++i) cost(i, j) = j <= real ? 2.0 - draw(rng, coarse) : 2.0;
+    // Some columns copied from an earlier one, next to it or further on.
+    for (int k = 0; k < trial % 4; ++k) {
+      const int from = 1 + static_cast<int>(rng() % n);
+      const int to = 1 + static_cast<int>(rng() % n);
+      for (int i = 1; i <= n; ++i) cost(i, to) = cost(i, from);
+    }
+    std::vector<int> got(n + 1, 0);
+    double z = 0.0;
+    ws.reserve(n);
+    lsapr(n, cost, z, got.data(), kLsapSup, kLsapEps, ws);
+    got[0] = 0;
+    ASSERT_EQ(got, reference_lsapr(cost, n, kLsapSup, kLsapEps)) << "trial " << trial << " n " << n;
+  }
+}
+
 TEST(Solvlsap, RectangularBlocksPairTheSmallerSideCompletely) {
   std::mt19937 rng(5);
   LsapWorkspace ws;
