@@ -61,7 +61,10 @@ SearchWorkspace::SearchWorkspace(int l1, int l2)
       x(n + 1, -1), y(n + 1, -1), xs(n + 1, -1), ys(n + 1, -1), p(n + 1, -1), wmap(n + 1, -1),
       map(n + 1, -1), spare1(n + 1, -1), spare2(n + 1, -1),
       res1(n), res2(n), alnpos1(n + 1, -1), alnpos2(n + 1, -2), pa(n), pb(n), d2(n),
-      colbuf(n + 1) {}
+      colbuf(n + 1), lanes(3, Lane(n)) {}
+
+SearchWorkspace::Lane::Lane(int n)
+    : res1(n), res2(n), d2(n), pa(n), pb(n), map(n + 1, -1), spare1(n + 1, -1), spare2(n + 1, -1) {}
 
 ThreadingShifts threading_shifts(int k1, int k2) {
   const int idel = std::max(5, static_cast<int>(std::min(k1, k2) * 0.4347826086956522));
@@ -85,92 +88,191 @@ void rev_invmap(const int* source, int* target, int l1, int l2) {
     if (source[i] > 0) target[source[i]] = i;
 }
 
-double get_gl(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* map, const Structure& a,
-              const Structure& b, int contact_flag) {
-  const double d0 = ctx.par.d0[0];
-  const double d0sq = d0 * d0;
-  const double contcut = ctx.par.contcf[1];
-  // The position maps serve the contact overlap only.
-  const bool contacts = contact_flag == 1;
-  int* pos1 = ws.alnpos1.data();
-  int* pos2 = ws.alnpos2.data();
-  auto reset_positions = [&] {
-    if (contacts) init_ali(pos1, pos2, lena, lenb);
-  };
-  reset_positions();
+namespace {
+
+// The pairs of one map that get_gl scores, with their buffers: the map's
+// pairs (res1, res2, in structure-2 order), the pairs being fitted (pa, pb),
+// the squared distances under the latest fit (d2) and the two pruned maps.
+struct GlLane {
+  int* res1;
+  int* res2;
+  double* d2;
+  Coord* pa;
+  Coord* pb;
+  int* spare1;
+  int* spare2;
+  int n = 0;        // pairs of the map
+  int m = 0;        // pairs being fitted
+  double u[3][3] = {}, t[3] = {};
+};
+
+GlLane lane_of(SearchWorkspace& ws, int k) {
+  if (k == 0)
+    return {ws.res1.data(), ws.res2.data(), ws.d2.data(), ws.pa.data(), ws.pb.data(),
+            ws.spare1.data(), ws.spare2.data()};
+  SearchWorkspace::Lane& l = ws.lanes[static_cast<size_t>(k - 1)];
+  return {l.res1.data(), l.res2.data(), l.d2.data(), l.pa.data(), l.pb.data(), l.spare1.data(),
+          l.spare2.data()};
+}
+
+// The pairs of map into the lane, all of them to be fitted.
+void collect_pairs(GlLane& g, const int* map, int lenb, const Structure& a, const Structure& b) {
   int n = 0;
   for (int j = 1; j <= lenb; ++j) {
     if (map[j] > 0) {
-      ws.res1[n] = map[j];
-      ws.res2[n] = j;
+      g.res1[n] = map[j];
+      g.res2[n] = j;
       ++n;
     }
   }
-  double u[3][3], t[3];
-  // Superposes the listed pairs, then scores all n pairs under it.
-  auto fit = [&](int m) { superpose(ws.pa.data(), ws.pb.data(), m, u, t); };
-  auto score_all = [&]() {
-    for (int k = 0; k < n; ++k)
-      ws.d2[k] = dist2(transform(u, t, a.ca[ws.res1[k]]), b.ca[ws.res2[k]]);
-    double sum = 0.0;
-    if (!contacts) {
-      for (int k = 0; k < n; ++k) sum += 1.0 / (ws.d2[k] / d0sq + 1.0);
-      return sum;
+  g.n = n;
+  for (int k = 0; k < n; ++k) {
+    g.pa[k] = a.ca[g.res1[k]];
+    g.pb[k] = b.ca[g.res2[k]];
+  }
+  g.m = n;
+}
+
+// The squared distances of all n pairs under the lane's fit.
+void pair_d2(GlLane& g, const Structure& a, const Structure& b) {
+  for (int k = 0; k < g.n; ++k) g.d2[k] = dist2(transform(g.u, g.t, a.ca[g.res1[k]]), b.ca[g.res2[k]]);
+}
+
+// The plain score of all pairs under the lane's fit (pair_d2 first).
+double plain_score(const GlLane& g, double d0sq) {
+  double sum = 0.0;
+  for (int k = 0; k < g.n; ++k) sum += 1.0 / (g.d2[k] / d0sq + 1.0);
+  return sum;
+}
+
+// Takes the pairs within cut (widened until 3 are taken when n > 3) into
+// spare, with their points to be fitted.
+void select_pairs(GlLane& g, double cut, int* spare, int lenb, const Structure& a,
+                  const Structure& b) {
+  // Raising the cutoff by 0.5 until three pairs are taken stops at the
+  // first step that reaches the third smallest distance.
+  if (g.n > 3) cut = widen_cutoff(cut, third_smallest(g.d2, g.n), true);
+  reset_map(spare, lenb);
+  int m = 0;
+  for (int k = 0; k < g.n; ++k) {
+    if (g.d2[k] <= cut) {
+      spare[g.res2[k]] = g.res1[k];
+      g.pa[m] = a.ca[g.res1[k]];
+      g.pb[m] = b.ca[g.res2[k]];
+      ++m;
     }
-    for (int k = 0; k < n; ++k) {
-      if (ws.d2[k] <= contcut) {
-        pos1[ws.res1[k]] = k;
-        pos2[ws.res2[k]] = k;
+  }
+  g.m = m;
+}
+
+// Fits the lanes' pairs: four at a time, or one by one.
+void fit_lanes(GlLane* g, int count) {
+  if (count == 1) {
+    superpose(g[0].pa, g[0].pb, g[0].m, g[0].u, g[0].t);
+    return;
+  }
+  const Coord* x[4];
+  const Coord* y[4];
+  int n[4];
+  for (int k = 0; k < 4; ++k) {
+    const GlLane& l = g[std::min(k, count - 1)];
+    x[k] = l.pa;
+    y[k] = l.pb;
+    n[k] = k < count ? l.m : 0;
+  }
+  double u[4][3][3], t[4][3];
+  superpose4(x, y, n, u, t);
+  for (int k = 0; k < count; ++k) {
+    std::copy(&u[k][0][0], &u[k][0][0] + 9, &g[k].u[0][0]);
+    std::copy(t[k], t[k] + 3, g[k].t);
+  }
+}
+
+// The best of the three scores, the map replaced by the pruned pairs that won.
+double keep_best(const double s[3], const GlLane& g, int* map, int lenb) {
+  double score = s[0];
+  if (s[1] > score) {
+    score = s[1];
+    copy_map(g.spare1, map, lenb);
+  }
+  if (s[2] > score) {
+    score = s[2];
+    copy_map(g.spare2, map, lenb);
+  }
+  return score;
+}
+
+}  // namespace
+
+double get_gl(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* map, const Structure& a,
+              const Structure& b, int contact_flag) {
+  if (contact_flag != 1) {
+    double g;
+    get_gl_plain(ctx, ws, lenb, &map, 1, a, b, &g);
+    return g;
+  }
+  const double d0 = ctx.par.d0[0];
+  const double d0sq = d0 * d0;
+  const double contcut = ctx.par.contcf[1];
+  int* pos1 = ws.alnpos1.data();
+  int* pos2 = ws.alnpos2.data();
+  GlLane g = lane_of(ws, 0);
+  collect_pairs(g, map, lenb, a, b);
+  // Scores all pairs under the lane's fit, each weighted by its contact
+  // overlap (the position maps serve that count).
+  auto score_all = [&]() {
+    init_ali(pos1, pos2, lena, lenb);
+    pair_d2(g, a, b);
+    for (int k = 0; k < g.n; ++k) {
+      if (g.d2[k] <= contcut) {
+        pos1[g.res1[k]] = k;
+        pos2[g.res2[k]] = k;
       }
     }
-    for (int k = 0; k < n; ++k) {
+    double sum = 0.0;
+    for (int k = 0; k < g.n; ++k) {
       double fcol = 0.0;
       int nmatch = 0;
-      get_fcol(k, pos1, pos2, ws.res1.data(), ws.res2.data(), a, b, ctx.ws.marks, fcol, nmatch);
-      sum += (fcol + 0.01) / (ws.d2[k] / d0sq + 1.0);
+      get_fcol(k, pos1, pos2, g.res1, g.res2, a, b, ctx.ws.marks, fcol, nmatch);
+      sum += (fcol + 0.01) / (g.d2[k] / d0sq + 1.0);
     }
     return sum;
   };
-  // Takes the pairs within cut (widened until 3 are taken when n > 3) into
-  // spare, with their points in pa/pb; returns how many were taken.
-  auto select = [&](double cut, int* spare) {
-    // Raising the cutoff by 0.5 until three pairs are taken stops at the
-    // first step that reaches the third smallest distance.
-    if (n > 3) cut = widen_cutoff(cut, third_smallest(ws.d2.data(), n), true);
-    reset_map(spare, lenb);
-    int m = 0;
-    for (int k = 0; k < n; ++k) {
-      if (ws.d2[k] <= cut) {
-        spare[ws.res2[k]] = ws.res1[k];
-        ws.pa[m] = a.ca[ws.res1[k]];
-        ws.pb[m] = b.ca[ws.res2[k]];
-        ++m;
-      }
+  double s[3];
+  fit_lanes(&g, 1);
+  s[0] = score_all();
+  select_pairs(g, ctx.par.d00[1], g.spare1, lenb, a, b);
+  fit_lanes(&g, 1);
+  s[1] = score_all();
+  select_pairs(g, ctx.par.d00[1] + 1.0, g.spare2, lenb, a, b);
+  fit_lanes(&g, 1);
+  s[2] = score_all();
+  return keep_best(s, g, map, lenb);
+}
+
+void get_gl_plain(Context& ctx, SearchWorkspace& ws, int lenb, int* const* maps, int count,
+                  const Structure& a, const Structure& b, double* score) {
+  const double d0 = ctx.par.d0[0];
+  const double d0sq = d0 * d0;
+  GlLane g[4];
+  for (int k = 0; k < count; ++k) {
+    g[k] = lane_of(ws, k);
+    collect_pairs(g[k], maps[k], lenb, a, b);
+  }
+  double s[4][3];
+  for (int stage = 0; stage < 3; ++stage) {
+    if (stage > 0) {
+      const double cut = stage == 1 ? ctx.par.d00[1] : ctx.par.d00[1] + 1.0;
+      for (int k = 0; k < count; ++k)
+        select_pairs(g[k], cut, stage == 1 ? g[k].spare1 : g[k].spare2, lenb, a, b);
     }
-    return m;
-  };
-  for (int k = 0; k < n; ++k) {
-    ws.pa[k] = a.ca[ws.res1[k]];
-    ws.pb[k] = b.ca[ws.res2[k]];
+    fit_lanes(g, count);
+    for (int k = 0; k < count; ++k) {
+      pair_d2(g[k], a, b);
+      s[k][stage] = plain_score(g[k], d0sq);
+    }
   }
-  fit(n);
-  const double s0 = score_all();
-  reset_positions();
-  fit(select(ctx.par.d00[1], ws.spare1.data()));
-  const double s1 = score_all();
-  reset_positions();
-  fit(select(ctx.par.d00[1] + 1.0, ws.spare2.data()));
-  const double s2 = score_all();
-  double score = s0;
-  if (s1 > score) {
-    score = s1;
-    copy_map(ws.spare1.data(), map, lenb);
-  }
-  if (s2 > score) {
-    score = s2;
-    copy_map(ws.spare2.data(), map, lenb);
-  }
-  return score;
+  for (int k = 0; k < count; ++k) score[k] = keep_best(s[k], g[k], maps[k], lenb);
 }
 
 void get_initial(Context& ctx, SearchWorkspace& ws, int contact_flag, const Structure& a,
@@ -185,23 +287,36 @@ void get_initial(Context& ctx, SearchWorkspace& ws, int contact_flag, const Stru
   const ThreadingShifts shifts = threading_shifts(k1, k2);
   const int idel = shifts.idel;
   if (shifts.count() <= 0) return;
-  int* map = ws.map.data();
-  for (int s = shifts.first; s <= shifts.last; ++s) {
-    reset_map(map, lenb);
-    for (int j = 1; j <= k2; ++j)
-      if (j + s >= 1 && j + s <= k1) map[j] = j + s;
-    const double g = get_gl(ctx, ws, lena, lenb, map, a, b, 0);
-    if (g <= 0.95 * sx) continue;
-    align_under_map(ctx, ws, a, b, lena, lenb, map, s0sq, contact_flag);
-    if (g > sx) {
-      sx = g;
-      copy_map(map, x, lenb);
+  // The plain scores of the threadings depend on nothing else: four at a
+  // time, then taken in order.
+  int* maps[4];
+  for (int k = 0; k < 4; ++k) maps[k] = k == 0 ? ws.map.data() : ws.lanes[k - 1].map.data();
+  for (int first = shifts.first; first <= shifts.last; first += 4) {
+    const int count = std::min(4, shifts.last - first + 1);
+    double gs[4];
+    for (int k = 0; k < count; ++k) {
+      const int s = first + k;
+      int* map = maps[k];
+      reset_map(map, lenb);
+      for (int j = 1; j <= k2; ++j)
+        if (j + s >= 1 && j + s <= k1) map[j] = j + s;
     }
-    if (get_alnlen(map, lenb) > idel) {
-      const double g2 = get_gl(ctx, ws, lena, lenb, map, a, b, contact_flag);
-      if (g2 > sy) {
-        sy = g2;
-        copy_map(map, y, lenb);
+    get_gl_plain(ctx, ws, lenb, maps, count, a, b, gs);
+    for (int k = 0; k < count; ++k) {
+      int* map = maps[k];
+      const double g = gs[k];
+      if (g <= 0.95 * sx) continue;
+      align_under_map(ctx, ws, a, b, lena, lenb, map, s0sq, contact_flag);
+      if (g > sx) {
+        sx = g;
+        copy_map(map, x, lenb);
+      }
+      if (get_alnlen(map, lenb) > idel) {
+        const double g2 = get_gl(ctx, ws, lena, lenb, map, a, b, contact_flag);
+        if (g2 > sy) {
+          sy = g2;
+          copy_map(map, y, lenb);
+        }
       }
     }
   }
@@ -220,29 +335,46 @@ double get_initial3(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* 
   const double stopcut = 0.9 * std::min(lena, lenb);
   double best = -1.0;
   reset_map(out, lenb);
-  int* map = ws.map.data();
-  for (int ia = 0; ia < grid.na; ++ia) {
-    const int i1 = 1 + ia * grid.stepa;
-    for (int ib = 0; ib < grid.nb; ++ib) {
-      const int j1 = 1 + ib * grid.stepb;
-      reset_map(map, lenb);
-      int count = 0;
-      for (int t = 0; t < len; ++t) {
-        map[j1 + t] = i1 + t;
-        if (a.sec[i1 + t] == b.sec[j1 + t]) ++count;
-      }
-      if (count <= grid.minmatch) continue;
-      const double g = get_gl(ctx, ws, lena, lenb, map, a, b, 0);
-      if (!(g > fragcut)) continue;
+  // The plain scores of the fragment starts depend on nothing else: the
+  // starts that pass the secondary-structure test are scored four at a time,
+  // then taken in order (the ones after a stop are scored for nothing).
+  int* maps[4];
+  for (int k = 0; k < 4; ++k) maps[k] = k == 0 ? ws.map.data() : ws.lanes[k - 1].map.data();
+  int count = 0;
+  auto take_group = [&]() {
+    double gs[4];
+    get_gl_plain(ctx, ws, lenb, maps, count, a, b, gs);
+    const int n = count;
+    count = 0;
+    for (int k = 0; k < n; ++k) {
+      int* map = maps[k];
+      if (!(gs[k] > fragcut)) continue;
       align_under_map(ctx, ws, a, b, lena, lenb, map, s0sq, contact_flag);
       const double g2 = get_gl(ctx, ws, lena, lenb, map, a, b, contact_flag);
       if (g2 > best) {
         best = g2;
         copy_map(map, out, lenb);
-        if (best > stopcut) return best;
+        if (best > stopcut) return true;
       }
     }
+    return false;
+  };
+  for (int ia = 0; ia < grid.na; ++ia) {
+    const int i1 = 1 + ia * grid.stepa;
+    for (int ib = 0; ib < grid.nb; ++ib) {
+      const int j1 = 1 + ib * grid.stepb;
+      int* map = maps[count];
+      reset_map(map, lenb);
+      int same = 0;
+      for (int t = 0; t < len; ++t) {
+        map[j1 + t] = i1 + t;
+        if (a.sec[i1 + t] == b.sec[j1 + t]) ++same;
+      }
+      if (same <= grid.minmatch) continue;
+      if (++count == 4 && take_group()) return best;
+    }
   }
+  if (count > 0) take_group();
   return best;
 }
 

@@ -28,6 +28,16 @@ struct SearchWorkspace {
   ZeroVector<Coord> pa, pb;
   ZeroVector<double> d2;
   ZeroVector<double> colbuf;  // one score column of a generator, slots 1..
+  // Three more sets of get_gl's buffers and a map each, for scoring four
+  // maps at once (the first set is the one above, with map).
+  struct Lane {
+    explicit Lane(int n);
+    ZeroVector<int> res1, res2;
+    ZeroVector<double> d2;
+    ZeroVector<Coord> pa, pb;
+    std::vector<int> map, spare1, spare2;
+  };
+  std::vector<Lane> lanes;
 };
 
 // The shifts of the gapless threadings of two first chains of k1 and k2
@@ -56,6 +66,12 @@ void rev_invmap(const int* source, int* target, int l1, int l2);
 // the pruned pairs. contact_flag 1 weights each pair by its contact overlap.
 double get_gl(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* map, const Structure& a,
               const Structure& b, int contact_flag);
+
+// get_gl without contact weighting for count (1 to 4) maps at once: score[k]
+// is get_gl's score of maps[k], which it changes as get_gl would. Each map
+// uses its own buffers (the first map those of get_gl).
+void get_gl_plain(Context& ctx, SearchWorkspace& ws, int lenb, int* const* maps, int count,
+                  const Structure& a, const Structure& b, double* score);
 
 // Gapless threadings of the first chains: x and y (indexed by B's residues)
 // with their scores.

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <numeric>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -145,6 +148,50 @@ TEST(GetGl, PruningReplacesTheMapOnlyWhenItScoresHigher) {
   const auto empty = run(1.0, none, 1);
   EXPECT_EQ(empty.first, 0.0);
   EXPECT_EQ(empty.second, none);
+}
+
+// Scoring up to four maps at once gives, map by map, get_gl's score to the
+// bit and the map it leaves: threadings, scattered maps and maps of fewer
+// than three pairs, with and without the four-lane fit.
+TEST(GetGl, FourMapsAtOnceScoreAsOneByOne) {
+  Comparison c(load("1A2K_AB"), load("1AZS_AB"));
+  const int l1 = c.s1->len, l2 = c.s2->len;
+  std::mt19937 rng(3);
+  std::vector<std::vector<int>> maps;
+  for (int s = -8; s <= 8; ++s) {
+    std::vector<int> m(l2 + 1, -1);
+    for (int j = 1; j <= l2; ++j)
+      if (j + s >= 1 && j + s <= l1) m[j] = j + s;
+    maps.push_back(m);
+  }
+  for (int pairs : {0, 1, 2, 3, 5, 9, 20}) {
+    std::vector<int> m(l2 + 1, -1);
+    for (int k = 0; k < pairs; ++k) m[1 + static_cast<int>(rng() % l2)] = 1 + static_cast<int>(rng() % l1);
+    maps.push_back(m);
+  }
+  const double d0 = c.par.d0[0];
+  for (int run = 0; run < 4; ++run) {
+    // A small d0 makes the pruned fits win more often.
+    detail::superpose4_plain = run % 2 == 1;
+    c.par.d0[0] = run < 2 ? d0 : 0.7;
+    for (int count = 1; count <= 4; ++count) {
+      for (size_t first = 0; first + count <= maps.size(); first += count) {
+        std::vector<std::vector<int>> one(maps.begin() + first, maps.begin() + first + count);
+        std::vector<std::vector<int>> four = one;
+        int* ptr[4];
+        for (int k = 0; k < count; ++k) ptr[k] = four[k].data();
+        double got[4];
+        get_gl_plain(c.ctx, *c.ws, l2, ptr, count, *c.s1, *c.s2, got);
+        for (int k = 0; k < count; ++k) {
+          const double want = get_gl(c.ctx, *c.ws, l1, l2, one[k].data(), *c.s1, *c.s2, 0);
+          ASSERT_EQ(std::bit_cast<std::uint64_t>(got[k]), std::bit_cast<std::uint64_t>(want))
+              << "map " << first + k << " of a group of " << count;
+          ASSERT_EQ(four[k], one[k]) << "map " << first + k;
+        }
+      }
+    }
+  }
+  detail::superpose4_plain = false;
 }
 
 // ---- the generators -----------------------------------------------------------
