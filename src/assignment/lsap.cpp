@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 #include "structure/error.h"
@@ -75,7 +76,7 @@ inline void find_in_group(int from, int to, const double* dminus, const std::uin
 [[maybe_unused]] void relax_and_find_plain(int n, const double* c, double base, double uj,
                                            const double* vrow, double* dminus, int* pred,
                                            const std::uint64_t* live, int j, double eps, double sup,
-                                           double& dist, int& istar) {
+                                           double& dist, int& istar, bool& /*ties*/) {
   dist = sup;
   istar = 0;
   relax_rows(1, n, c, base, uj, vrow, dminus, pred, live, j, eps, dist, istar);
@@ -105,7 +106,7 @@ bool update_duals(int n, double dist, const double* __restrict dcol,
 
 void relax_and_find_sse2(int n, const double* c, double base, double uj, const double* vrow,
                          double* dminus, int* pred, const std::uint64_t* live, int j, double eps,
-                         double sup, double& dist, int& istar) {
+                         double sup, double& dist, int& istar, bool& /*ties*/) {
   dist = sup;
   istar = 0;
   const __m128d vb = _mm_set1_pd(base), vu = _mm_set1_pd(uj), ve = _mm_set1_pd(eps);
@@ -128,7 +129,7 @@ void relax_and_find_sse2(int n, const double* c, double base, double uj, const d
   relax_rows(i, n, c, base, uj, vrow, dminus, pred, live, j, eps, dist, istar);
 }
 
-__attribute__((target("avx2"))) void relax_and_find_avx2(
+__attribute__((target("avx2"))) void relax_and_find_avx2_fused(
     int n, const double* c, double base, double uj, const double* vrow, double* dminus, int* pred,
     const std::uint64_t* live, int j, double eps, double sup, double& dist, int& istar) {
   dist = sup;
@@ -157,8 +158,108 @@ __attribute__((target("avx2"))) void relax_and_find_avx2(
   relax_rows(i, n, c, base, uj, vrow, dminus, pred, live, j, eps, dist, istar);
 }
 
+// The AVX2 step in two passes without a data-dependent branch. The first
+// relaxes four rows at a time and keeps the smallest value m of an unlabeled
+// row. The nearest row that the row-order search would find lies within
+// [m, m + eps]: the candidate only falls, and the row holding m either
+// becomes it or is kept out by a candidate no higher than m + eps. So when
+// exactly one unlabeled row lies there, that row is the answer; otherwise
+// (ties within the tolerance) the row-order search runs as written, and the
+// step returns false: rows that tied once tend to tie again, and the one-pass
+// step is then the cheaper one.
+__attribute__((target("avx2"))) bool relax_and_find_avx2_split(
+    int n, const double* c, double base, double uj, const double* vrow, double* dminus, int* pred,
+    const std::uint64_t* live, int j, double eps, double sup, double& dist, int& istar) {
+  dist = sup;
+  istar = 0;
+  const __m256d vb = _mm256_set1_pd(base), vu = _mm256_set1_pd(uj), ve = _mm256_set1_pd(eps);
+  const __m256d inf = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+  const __m128i vj = _mm_set1_epi32(j);
+  __m256d vmin = inf;
+  int i = 1;
+  for (; i + 3 <= n; i += 4) {
+    const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + i));
+    const __m256d d =
+        _mm256_sub_pd(_mm256_sub_pd(_mm256_add_pd(vb, _mm256_loadu_pd(c + i - 1)), vu),
+                      _mm256_loadu_pd(vrow + i));
+    const __m256d old = _mm256_loadu_pd(dminus + i);
+    const __m256d closer = _mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(d, ve), old, _CMP_LT_OQ), lv);
+    const __m256d dm = _mm256_blendv_pd(old, d, closer);
+    _mm256_storeu_pd(dminus + i, dm);
+    // The lane masks narrowed to the four int slots of pred.
+    const __m128 halves = _mm_shuffle_ps(_mm256_castps256_ps128(_mm256_castpd_ps(closer)),
+                                         _mm256_extractf128_ps(_mm256_castpd_ps(closer), 1),
+                                         _MM_SHUFFLE(2, 0, 2, 0));
+    __m128i* p = reinterpret_cast<__m128i*>(pred + i);
+    _mm_storeu_si128(p, _mm_blendv_epi8(_mm_loadu_si128(p), vj, _mm_castps_si128(halves)));
+    // Labeled rows count as +inf; a NaN (first operand) never becomes the minimum.
+    vmin = _mm256_min_pd(_mm256_blendv_pd(inf, dm, lv), vmin);
+  }
+  const int grouped = i;
+  for (; i <= n; ++i) {
+    if (!live[i]) continue;
+    const double d = base + c[i - 1] - uj - vrow[i];
+    if (d + eps < dminus[i]) {
+      dminus[i] = d;
+      pred[i] = j;
+    }
+  }
+  double lanes[4];
+  _mm256_storeu_pd(lanes, vmin);
+  double m = std::min(std::min(lanes[0], lanes[1]), std::min(lanes[2], lanes[3]));
+  for (int k = grouped; k <= n; ++k)
+    if (live[k] && dminus[k] < m) m = dminus[k];
+  const double top = m + eps;
+  if (!(top < sup)) return true;  // no row can come below sup
+  // The unlabeled rows within [m, m + eps]: the answer when there is one.
+  const __m256d vt = _mm256_set1_pd(top);
+  int count = 0, at = 0;
+  for (int k = 1; k < grouped; k += 4) {
+    const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + k));
+    const int near = _mm256_movemask_pd(
+        _mm256_and_pd(_mm256_cmp_pd(_mm256_loadu_pd(dminus + k), vt, _CMP_LE_OQ), lv));
+    if (near == 0) continue;
+    count += __builtin_popcount(static_cast<unsigned>(near));
+    if (at == 0) at = k + __builtin_ctz(static_cast<unsigned>(near));
+  }
+  for (int k = grouped; k <= n; ++k) {
+    if (live[k] && dminus[k] <= top) {
+      ++count;
+      if (at == 0) at = k;
+    }
+  }
+  if (count == 1) {
+    dist = dminus[at];
+    istar = at;
+    return true;
+  }
+  // Ties: the row-order search, looking only into the groups that hold a
+  // row below the current candidate.
+  for (int k = 1; k < grouped; k += 4) {
+    const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + k));
+    const __m256d below = _mm256_and_pd(
+        _mm256_cmp_pd(_mm256_add_pd(_mm256_loadu_pd(dminus + k), ve), _mm256_set1_pd(dist),
+                      _CMP_LT_OQ),
+        lv);
+    if (_mm256_movemask_pd(below) != 0) find_in_group(k, k + 4, dminus, live, eps, dist, istar);
+  }
+  find_in_group(grouped, n + 1, dminus, live, eps, dist, istar);
+  return false;
+}
+
+__attribute__((target("avx2"))) void relax_and_find_avx2(
+    int n, const double* c, double base, double uj, const double* vrow, double* dminus, int* pred,
+    const std::uint64_t* live, int j, double eps, double sup, double& dist, int& istar,
+    bool& ties) {
+  if (ties)
+    relax_and_find_avx2_fused(n, c, base, uj, vrow, dminus, pred, live, j, eps, sup, dist, istar);
+  else
+    ties = !relax_and_find_avx2_split(n, c, base, uj, vrow, dminus, pred, live, j, eps, sup, dist,
+                                      istar);
+}
+
 using RelaxAndFind = void (*)(int, const double*, double, double, const double*, double*, int*,
-                              const std::uint64_t*, int, double, double, double&, int&);
+                              const std::uint64_t*, int, double, double, double&, int&, bool&);
 RelaxAndFind pick_relax_and_find() {
   __builtin_cpu_init();  // this runs among the static initialisers
   return __builtin_cpu_supports("avx2") ? relax_and_find_avx2 : relax_and_find_sse2;
@@ -314,6 +415,7 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
     const double u0 = ucol[j0];
     double dist = sup;
     int istar = 0;
+    bool ties = false;  // the steps of this search have met ties within eps
     if (last > 0 && std::bit_cast<std::uint64_t>(u0) == std::bit_cast<std::uint64_t>(last_u) &&
         std::memcmp(c0, col(last), static_cast<size_t>(n) * sizeof(double)) == 0) {
       // The retraced state: only the searched column's own marks differ.
@@ -348,7 +450,8 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
       // Relax the unlabeled rows through column j and, in the same pass (a
       // row's value is final once relaxed), look for the next nearest row.
       const double base = dist;
-      relax_and_find(n, col(j), base, ucol[j], vrow, dminus, pred, live, j, eps, sup, dist, istar);
+      relax_and_find(n, col(j), base, ucol[j], vrow, dminus, pred, live, j, eps, sup, dist, istar,
+                     ties);
     }
 
     const bool direct = pred[istar] == j0;
