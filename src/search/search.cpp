@@ -1,6 +1,7 @@
 #include "search/search.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "scoring/seeds.h"
 
@@ -252,6 +253,7 @@ double get_gl(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* map, c
 
 void get_gl_plain(Context& ctx, SearchWorkspace& ws, int lenb, int* const* maps, int count,
                   const Structure& a, const Structure& b, double* score) {
+  if (count < 1 || count > 4) throw std::invalid_argument("get_gl_plain: one to four maps");
   const double d0 = ctx.par.d0[0];
   const double d0sq = d0 * d0;
   GlLane g[4];
