@@ -136,7 +136,8 @@ void collect_pairs(GlLane& g, const int* map, int lenb, const Structure& a, cons
 
 // The squared distances of all n pairs under the lane's fit.
 void pair_d2(GlLane& g, const Structure& a, const Structure& b) {
-  for (int k = 0; k < g.n; ++k) g.d2[k] = dist2(transform(g.u, g.t, a.ca[g.res1[k]]), b.ca[g.res2[k]]);
+  for (int k = 0; k < g.n; ++k)
+    g.d2[k] = dist2(transform(g.u, g.t, a.ca[g.res1[k]]), b.ca[g.res2[k]]);
 }
 
 // The plain score of all pairs under the lane's fit (pair_d2 first).

@@ -166,7 +166,8 @@ TEST(GetGl, FourMapsAtOnceScoreAsOneByOne) {
   }
   for (int pairs : {0, 1, 2, 3, 5, 9, 20}) {
     std::vector<int> m(l2 + 1, -1);
-    for (int k = 0; k < pairs; ++k) m[1 + static_cast<int>(rng() % l2)] = 1 + static_cast<int>(rng() % l1);
+    for (int k = 0; k < pairs; ++k)
+      m[1 + static_cast<int>(rng() % l2)] = 1 + static_cast<int>(rng() % l1);
     maps.push_back(m);
   }
   const double d0 = c.par.d0[0];
