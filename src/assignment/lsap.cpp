@@ -128,6 +128,21 @@ void relax_and_find_sse2(int n, const double* c, double base, double uj, const d
   relax_rows(i, n, c, base, uj, vrow, dminus, pred, live, j, eps, dist, istar);
 }
 
+// Rows i..i+3 relaxed through a column (c, base vb, dual vu): their new
+// distances, also stored; closer marks the unlabeled (lv) rows that took one.
+__attribute__((target("avx2"))) inline __m256d relax4(const double* c, const double* vrow,
+                                                      double* dminus, int i, __m256d vb,
+                                                      __m256d vu, __m256d ve, __m256d lv,
+                                                      __m256d& closer) {
+  const __m256d d = _mm256_sub_pd(
+      _mm256_sub_pd(_mm256_add_pd(vb, _mm256_loadu_pd(c + i - 1)), vu), _mm256_loadu_pd(vrow + i));
+  const __m256d old = _mm256_loadu_pd(dminus + i);
+  closer = _mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(d, ve), old, _CMP_LT_OQ), lv);
+  const __m256d dm = _mm256_blendv_pd(old, d, closer);
+  _mm256_storeu_pd(dminus + i, dm);
+  return dm;
+}
+
 __attribute__((target("avx2"))) void relax_and_find_avx2_fused(
     int n, const double* c, double base, double uj, const double* vrow, double* dminus, int* pred,
     const std::uint64_t* live, int j, double eps, double sup, double& dist, int& istar) {
@@ -137,14 +152,9 @@ __attribute__((target("avx2"))) void relax_and_find_avx2_fused(
   int i = 1;
   for (; i + 3 <= n; i += 4) {
     const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + i));
-    const __m256d d =
-        _mm256_sub_pd(_mm256_sub_pd(_mm256_add_pd(vb, _mm256_loadu_pd(c + i - 1)), vu),
-                      _mm256_loadu_pd(vrow + i));
-    const __m256d old = _mm256_loadu_pd(dminus + i);
-    const __m256d closer = _mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(d, ve), old, _CMP_LT_OQ), lv);
+    __m256d closer;
+    const __m256d dm = relax4(c, vrow, dminus, i, vb, vu, ve, lv, closer);
     const int mc = _mm256_movemask_pd(closer);
-    const __m256d dm = _mm256_blendv_pd(old, d, closer);
-    _mm256_storeu_pd(dminus + i, dm);
     if (mc) {
       for (int k = 0; k < 4; ++k)
         if (mc >> k & 1) pred[i + k] = j;
@@ -178,13 +188,8 @@ __attribute__((target("avx2"))) bool relax_and_find_avx2_split(
   int i = 1;
   for (; i + 3 <= n; i += 4) {
     const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + i));
-    const __m256d d =
-        _mm256_sub_pd(_mm256_sub_pd(_mm256_add_pd(vb, _mm256_loadu_pd(c + i - 1)), vu),
-                      _mm256_loadu_pd(vrow + i));
-    const __m256d old = _mm256_loadu_pd(dminus + i);
-    const __m256d closer = _mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(d, ve), old, _CMP_LT_OQ), lv);
-    const __m256d dm = _mm256_blendv_pd(old, d, closer);
-    _mm256_storeu_pd(dminus + i, dm);
+    __m256d closer;
+    const __m256d dm = relax4(c, vrow, dminus, i, vb, vu, ve, lv, closer);
     // The lane masks narrowed to the four int slots of pred.
     const __m128 halves = _mm_shuffle_ps(_mm256_castps256_ps128(_mm256_castpd_ps(closer)),
                                          _mm256_extractf128_ps(_mm256_castpd_ps(closer), 1),
