@@ -93,8 +93,10 @@ bool update_duals(int n, double dist, const double* __restrict dcol,
   for (int x = 1; x <= n; ++x) {
     const double u = dcol[x] != sup ? dist + ucol[x] - dcol[x] : ucol[x];
     const double v = dminus[x] + eps < dist ? dminus[x] + vrow[x] - dist : vrow[x];
-    const auto bits = [](double a) { return std::bit_cast<std::uint64_t>(a); };
-    changed |= (x == keep ? 0 : bits(u) ^ bits(ucol[x])) | (bits(v) ^ bits(vrow[x]));
+    const std::uint64_t du =
+        std::bit_cast<std::uint64_t>(u) ^ std::bit_cast<std::uint64_t>(ucol[x]);
+    changed |= (x == keep ? 0 : du) |
+               (std::bit_cast<std::uint64_t>(v) ^ std::bit_cast<std::uint64_t>(vrow[x]));
     ucol[x] = u;
     vrow[x] = v;
   }
