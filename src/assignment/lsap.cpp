@@ -7,6 +7,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "scoring/cpu.h"
 #include "structure/error.h"
 
 #if defined(__x86_64__)
@@ -267,8 +268,7 @@ __attribute__((target("avx2"))) void relax_and_find_avx2(
 using RelaxAndFind = void (*)(int, const double*, double, double, const double*, double*, int*,
                               const std::uint64_t*, int, double, double, double&, int&, bool&);
 RelaxAndFind pick_relax_and_find() {
-  __builtin_cpu_init();  // this runs among the static initialisers
-  return __builtin_cpu_supports("avx2") ? relax_and_find_avx2 : relax_and_find_sse2;
+  return cpu_has_avx2() ? relax_and_find_avx2 : relax_and_find_sse2;
 }
 RelaxAndFind relax_and_find = pick_relax_and_find();
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "scoring/cpu.h"
 #include "scoring/scoring.h"
 #include "scoring/seeds.h"
 
@@ -177,11 +178,7 @@ __attribute__((target("avx2"))) int close_pairs_avx2(const double* dist, int n, 
 }
 
 int close_pairs(const double* dist, int n, double cut, int* out) {
-  static const bool avx2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-  }();
-  return avx2 ? close_pairs_avx2(dist, n, cut, out) : close_pairs_plain(dist, n, cut, out);
+  return cpu_has_avx2() ? close_pairs_avx2(dist, n, cut, out) : close_pairs_plain(dist, n, cut, out);
 }
 #else
 int close_pairs(const double* dist, int n, double cut, int* out) {

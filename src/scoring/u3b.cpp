@@ -15,6 +15,7 @@
 #include <array>
 #include <cmath>
 
+#include "scoring/cpu.h"
 #include "scoring/scoring.h"
 
 #if defined(__x86_64__)
@@ -615,12 +616,6 @@ __attribute__((target("avx2"))) void superpose4_avx2(const Coord* const x[4],
   }
 }
 
-bool has_avx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
-}
-const bool kAvx2 = has_avx2();
-
 #endif
 
 }  // namespace
@@ -632,7 +627,7 @@ bool superpose4_plain = false;
 void superpose4(const Coord* const x[4], const Coord* const y[4], const int n[4], double u[][3][3],
                 double t[][3]) {
 #if defined(__x86_64__)
-  if (kAvx2 && !detail::superpose4_plain) {
+  if (cpu_has_avx2() && !detail::superpose4_plain) {
     superpose4_avx2(x, y, n, u, t);
     return;
   }

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "scoring/cpu.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -201,8 +203,7 @@ __attribute__((target("avx2"))) void column_gapless_avx2(
 using GaplessColumn = void (*)(const double*, const double*, double*, std::uint8_t*, int, double*,
                                double*);
 GaplessColumn pick_gapless_column() {
-  __builtin_cpu_init();  // this runs among the static initialisers
-  return __builtin_cpu_supports("avx2") ? column_gapless_avx2 : column_gapless_sse2;
+  return cpu_has_avx2() ? column_gapless_avx2 : column_gapless_sse2;
 }
 GaplessColumn column_gapless = pick_gapless_column();
 
