@@ -18,7 +18,12 @@
 #include <bit>
 #include <cstring>
 
+#include "scoring/cpu.h"
 #include "scoring/scoring.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace tarvix {
 
@@ -40,15 +45,67 @@ __attribute__((target_clones("avx2", "default"))) void column_terms(
   }
 }
 
-// hit[i] = 1 where residue i (lo <= i < hi) lies within the cutoff of the
-// point, else 0.
-__attribute__((target_clones("avx2", "default"))) void column_hits(
-    std::uint8_t* __restrict hit, const double* __restrict mx, const double* __restrict my,
-    const double* __restrict mz, int lo, int hi, double bx, double by, double bz, double cut2) {
+// Marks the matched pairs (i, j), lo <= i < hi: residue i within the cutoff
+// of point (bx, by, bz), the position of residue j. Pair (i, j) goes into
+// column j's bit set (colj) and row i's (rows + i * w). Most pairs are far
+// apart: with AVX2, four rows are tested at once and a group without a match
+// costs no further work.
+void mark_hits_plain(std::uint64_t* colj, std::uint64_t* rows, size_t w, int j, const double* mx,
+                     const double* my, const double* mz, int lo, int hi, double bx, double by,
+                     double bz, double cut2) {
   for (int i = lo; i < hi; ++i) {
     const double dx = mx[i] - bx, dy = my[i] - by, dz = mz[i] - bz;
-    hit[i] = (dx * dx + dy * dy + dz * dz) <= cut2;
+    if ((dx * dx + dy * dy + dz * dz) <= cut2) {
+      set_bit(colj, i);
+      set_bit(rows + static_cast<size_t>(i) * w, j);
+    }
   }
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void mark_hits_avx2(std::uint64_t* colj, std::uint64_t* rows,
+                                                    size_t w, int j, const double* mx,
+                                                    const double* my, const double* mz, int lo,
+                                                    int hi, double bx, double by, double bz,
+                                                    double cut2) {
+  const __m256d vx = _mm256_set1_pd(bx), vy = _mm256_set1_pd(by), vz = _mm256_set1_pd(bz);
+  const __m256d vcut = _mm256_set1_pd(cut2);
+  int i = lo;
+  for (; i + 4 <= hi; i += 4) {
+    const __m256d dx = _mm256_sub_pd(_mm256_loadu_pd(mx + i), vx);
+    const __m256d dy = _mm256_sub_pd(_mm256_loadu_pd(my + i), vy);
+    const __m256d dz = _mm256_sub_pd(_mm256_loadu_pd(mz + i), vz);
+    const __m256d dd = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)),
+                                     _mm256_mul_pd(dz, dz));
+    unsigned m = static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(dd, vcut, _CMP_LE_OQ)));
+    for (; m != 0; m &= m - 1) {
+      const int k = i + std::countr_zero(m);
+      set_bit(colj, k);
+      set_bit(rows + static_cast<size_t>(k) * w, j);
+    }
+  }
+  mark_hits_plain(colj, rows, w, j, mx, my, mz, i, hi, bx, by, bz, cut2);
+}
+#endif
+
+}  // namespace
+
+namespace detail {
+bool fill_plain = false;
+}  // namespace detail
+
+namespace {
+
+void mark_hits(std::uint64_t* colj, std::uint64_t* rows, size_t w, int j, const double* mx,
+               const double* my, const double* mz, int lo, int hi, double bx, double by, double bz,
+               double cut2) {
+#if defined(__x86_64__)
+  if (cpu_has_avx2() && !detail::fill_plain) {
+    mark_hits_avx2(colj, rows, w, j, mx, my, mz, lo, hi, bx, by, bz, cut2);
+    return;
+  }
+#endif
+  mark_hits_plain(colj, rows, w, j, mx, my, mz, lo, hi, bx, by, bz, cut2);
 }
 
 }  // namespace
@@ -104,7 +161,6 @@ PairColumns::PairColumns(ScoringWorkspace& ws, const Structure& a, const Structu
   const size_t w = static_cast<size_t>(ms.w);
   std::fill_n(ms.col.begin(), (static_cast<size_t>(lenb) + 1) * w, 0);
   std::fill_n(ms.row.begin(), (static_cast<size_t>(lena) + 1) * w, 0);
-  std::uint8_t* hit = ws.hit.data();
   for (int j = 1; j <= lenb; ++j) {
     const int side = b.id2chain[j];
     const double bx = b.ca[j][0], by = b.ca[j][1], bz = b.ca[j][2];
@@ -112,26 +168,7 @@ PairColumns::PairColumns(ScoringWorkspace& ws, const Structure& a, const Structu
     for (int r = 0; r < nrun_; ++r) {
       const int lo = runstart[r], hi = runstart[r + 1];
       if (a.id2chain[lo] != side) continue;
-      column_hits(hit, mx, my, mz, lo, hi, bx, by, bz, cut2);
-      // Most pairs are far apart: skip eight rows at a time.
-      int i = lo;
-      for (; i + 8 <= hi; i += 8) {
-        std::uint64_t eight;
-        std::memcpy(&eight, hit + i, 8);
-        if (eight == 0) continue;
-        for (int k = i; k < i + 8; ++k) {
-          if (hit[k]) {
-            set_bit(colj, k);
-            set_bit(&ms.row[static_cast<size_t>(k) * w], j);
-          }
-        }
-      }
-      for (; i < hi; ++i) {
-        if (hit[i]) {
-          set_bit(colj, i);
-          set_bit(&ms.row[static_cast<size_t>(i) * w], j);
-        }
-      }
+      mark_hits(colj, ms.row.data(), w, j, mx, my, mz, lo, hi, bx, by, bz, cut2);
     }
   }
   // F(i) for every residue of a with contacts.

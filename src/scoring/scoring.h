@@ -126,10 +126,9 @@ struct ScoringWorkspace {
   // contact count of an alignment, pruning and RMSD score
   std::vector<int> pos1, pos2;
   ZeroVector<Coord> q1, q2;
-  // score matrix fill: the moved residues (slots 1..), which of them lie
-  // within the contact cutoff of one residue, the side runs, the matched pairs
+  // score matrix fill: the moved residues (slots 1..), the side runs, the
+  // matched pairs
   ZeroVector<double> mx, my, mz;
-  ZeroVector<std::uint8_t> hit;
   ZeroVector<int> runstart;
   MatchSets match;
   SearchMemo search_memo;  // results within one alignment search (chain order)
@@ -180,6 +179,9 @@ void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1,
 void fill_pair_matrix(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
                       int lenb, const double u[3][3], const double t[3], double scale2, double cut2,
                       bool weighted, ScoreMatrix& smat);
+namespace detail {
+extern bool fill_plain;  // tests: take the code for processors without AVX2
+}  // namespace detail
 
 // The same matrix one column at a time, for a reader that needs each column
 // once (the dynamic programming of the initial alignments): the matrix then

@@ -55,7 +55,6 @@ ScoringWorkspace::ScoringWorkspace(int l1_, int l2_)
   mx.resize(nres);
   my.resize(nres);
   mz.resize(nres);
-  hit.resize(nres + 8);
   runstart.resize(nres + 1);
 }
 
