@@ -88,6 +88,52 @@ __attribute__((target("avx2"))) void mark_hits_avx2(std::uint64_t* colj, std::ui
 }
 #endif
 
+// The pair terms of rows lo..hi-1 of column j, times factor, as column_terms
+// makes them, and the matched pairs among those rows marked as mark_hits does:
+// one pass over the distances for both.
+void terms_and_hits_plain(double* c, std::uint64_t* colj, std::uint64_t* rows, size_t w, int j,
+                          const double* mx, const double* my, const double* mz, int lo, int hi,
+                          double bx, double by, double bz, double scale2, double factor,
+                          double cut2) {
+  for (int i = lo; i < hi; ++i) {
+    const double dx = mx[i] - bx, dy = my[i] - by, dz = mz[i] - bz;
+    const double dd = dx * dx + dy * dy + dz * dz;
+    c[i] = factor * (1.0 / (dd / scale2 + 1.0));
+    if (dd <= cut2) {
+      set_bit(colj, i);
+      set_bit(rows + static_cast<size_t>(i) * w, j);
+    }
+  }
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void terms_and_hits_avx2(
+    double* c, std::uint64_t* colj, std::uint64_t* rows, size_t w, int j, const double* mx,
+    const double* my, const double* mz, int lo, int hi, double bx, double by, double bz,
+    double scale2, double factor, double cut2) {
+  const __m256d vx = _mm256_set1_pd(bx), vy = _mm256_set1_pd(by), vz = _mm256_set1_pd(bz);
+  const __m256d vcut = _mm256_set1_pd(cut2), vscale = _mm256_set1_pd(scale2);
+  const __m256d one = _mm256_set1_pd(1.0), vfactor = _mm256_set1_pd(factor);
+  int i = lo;
+  for (; i + 4 <= hi; i += 4) {
+    const __m256d dx = _mm256_sub_pd(_mm256_loadu_pd(mx + i), vx);
+    const __m256d dy = _mm256_sub_pd(_mm256_loadu_pd(my + i), vy);
+    const __m256d dz = _mm256_sub_pd(_mm256_loadu_pd(mz + i), vz);
+    const __m256d dd = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)),
+                                     _mm256_mul_pd(dz, dz));
+    const __m256d q = _mm256_div_pd(one, _mm256_add_pd(_mm256_div_pd(dd, vscale), one));
+    _mm256_storeu_pd(c + i, _mm256_mul_pd(vfactor, q));
+    unsigned m = static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(dd, vcut, _CMP_LE_OQ)));
+    for (; m != 0; m &= m - 1) {
+      const int k = i + std::countr_zero(m);
+      set_bit(colj, k);
+      set_bit(rows + static_cast<size_t>(k) * w, j);
+    }
+  }
+  terms_and_hits_plain(c, colj, rows, w, j, mx, my, mz, i, hi, bx, by, bz, scale2, factor, cut2);
+}
+#endif
+
 }  // namespace
 
 namespace detail {
@@ -106,6 +152,18 @@ void mark_hits(std::uint64_t* colj, std::uint64_t* rows, size_t w, int j, const 
   }
 #endif
   mark_hits_plain(colj, rows, w, j, mx, my, mz, lo, hi, bx, by, bz, cut2);
+}
+
+void terms_and_hits(double* c, std::uint64_t* colj, std::uint64_t* rows, size_t w, int j,
+                    const double* mx, const double* my, const double* mz, int lo, int hi,
+                    double bx, double by, double bz, double scale2, double factor, double cut2) {
+#if defined(__x86_64__)
+  if (cpu_has_avx2() && !detail::fill_plain) {
+    terms_and_hits_avx2(c, colj, rows, w, j, mx, my, mz, lo, hi, bx, by, bz, scale2, factor, cut2);
+    return;
+  }
+#endif
+  terms_and_hits_plain(c, colj, rows, w, j, mx, my, mz, lo, hi, bx, by, bz, scale2, factor, cut2);
 }
 
 }  // namespace
@@ -134,8 +192,8 @@ inline double dist2_at(const double* mx, const double* my, const double* mz, int
 
 PairColumns::PairColumns(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
                          int lenb, const double u[3][3], const double t[3], double scale2,
-                         double cut2, bool weighted)
-    : ws_(ws), a_(a), b_(b), lena_(lena), scale2_(scale2), weighted_(weighted) {
+                         double cut2, bool weighted, bool streamed)
+    : ws_(ws), a_(a), b_(b), lena_(lena), scale2_(scale2), cut2_(cut2), weighted_(weighted) {
   double* mx = ws.mx.data();
   double* my = ws.my.data();
   double* mz = ws.mz.data();
@@ -153,14 +211,13 @@ PairColumns::PairColumns(ScoringWorkspace& ws, const Structure& a, const Structu
   for (int i = 1; i <= lena; ++i)
     if (i == 1 || a.id2chain[i] != a.id2chain[i - 1]) runstart[nrun_++] = i;
   runstart[nrun_] = lena + 1;
-  if (!weighted) return;
+  if (!weighted || !streamed) return;
 
   // The matched pairs, by column and by row, before any column is made: the
   // contact overlap of one pair looks at the pairs of its partners.
+  clear_matches(lenb);
   MatchSets& ms = ws.match;
   const size_t w = static_cast<size_t>(ms.w);
-  std::fill_n(ms.col.begin(), (static_cast<size_t>(lenb) + 1) * w, 0);
-  std::fill_n(ms.row.begin(), (static_cast<size_t>(lena) + 1) * w, 0);
   for (int j = 1; j <= lenb; ++j) {
     const int side = b.id2chain[j];
     const double bx = b.ca[j][0], by = b.ca[j][1], bz = b.ca[j][2];
@@ -171,13 +228,26 @@ PairColumns::PairColumns(ScoringWorkspace& ws, const Structure& a, const Structu
       mark_hits(colj, ms.row.data(), w, j, mx, my, mz, lo, hi, bx, by, bz, cut2);
     }
   }
+  finish_matches();
+}
+
+void PairColumns::clear_matches(int lenb) {
+  MatchSets& ms = ws_.match;
+  const size_t w = static_cast<size_t>(ms.w);
+  std::fill_n(ms.col.begin(), (static_cast<size_t>(lenb) + 1) * w, 0);
+  std::fill_n(ms.row.begin(), (static_cast<size_t>(lena_) + 1) * w, 0);
+}
+
+void PairColumns::finish_matches() {
   // F(i) for every residue of a with contacts.
-  for (int i = 1; i <= lena; ++i) {
-    const int na = a.contnum[i];
+  MatchSets& ms = ws_.match;
+  const size_t w = static_cast<size_t>(ms.w);
+  for (int i = 1; i <= lena_; ++i) {
+    const int na = a_.contnum[i];
     if (na == 0) continue;
     std::uint64_t* f = &ms.rowany[static_cast<size_t>(i) * w];
     std::fill_n(f, w, 0);
-    const int* pa = a.partners(i);
+    const int* pa = a_.partners(i);
     for (int m = 1; m <= na; ++m) {
       const std::uint64_t* rp = &ms.row[static_cast<size_t>(pa[m]) * w];
       for (size_t k = 0; k < w; ++k) f[k] |= rp[k];
@@ -186,7 +256,11 @@ PairColumns::PairColumns(ScoringWorkspace& ws, const Structure& a, const Structu
 }
 
 void PairColumns::column(int j, double* c) {
-  // c[i] = smat(i, j)
+  terms(j, c, false);
+  if (weighted_) overlap(j, c);
+}
+
+void PairColumns::terms(int j, double* c, bool mark) {
   ScoringWorkspace& ws = ws_;
   const Structure& a = a_;
   const Structure& b = b_;
@@ -196,20 +270,35 @@ void PairColumns::column(int j, double* c) {
   const int* runstart = ws.runstart.data();
   const int side = b.id2chain[j];
   const double bx = b.ca[j][0], by = b.ca[j][1], bz = b.ca[j][2];
+  MatchSets& ms = ws.match;
+  const size_t w = static_cast<size_t>(ms.w);
+  std::uint64_t* colj = &ms.col[static_cast<size_t>(j) * w];
+  // Weighted, unmatched pairs and pairs of residues without contacts keep
+  // (0 + 0.01) of their term; overlap redoes the matched ones. (Multiplying
+  // by 1.0 changes nothing.)
+  const double factor = weighted_ ? 0.01 : 1.0;
   for (int r = 0; r < nrun_; ++r) {
     const int lo = runstart[r], hi = runstart[r + 1];
-    if (a.id2chain[lo] != side) {
+    if (a.id2chain[lo] != side)
       std::fill(c + lo, c + hi, kOtherSide);
-      continue;
-    }
-    // Weighted, unmatched pairs and pairs of residues without contacts keep
-    // (0 + 0.01) of their term; the matched ones are redone below.
-    // (Multiplying by 1.0 changes nothing.)
-    column_terms(c, mx, my, mz, lo, hi, bx, by, bz, scale2_, weighted_ ? 0.01 : 1.0);
+    else if (mark)
+      terms_and_hits(c, colj, ms.row.data(), w, j, mx, my, mz, lo, hi, bx, by, bz, scale2_, factor,
+                     cut2_);
+    else
+      column_terms(c, mx, my, mz, lo, hi, bx, by, bz, scale2_, factor);
   }
-  if (!weighted_) return;
+}
+
+void PairColumns::overlap(int j, double* c) {
+  ScoringWorkspace& ws = ws_;
+  const Structure& a = a_;
+  const Structure& b = b_;
   const int nb = b.contnum[j];
   if (nb == 0) return;
+  const double* mx = ws.mx.data();
+  const double* my = ws.my.data();
+  const double* mz = ws.mz.data();
+  const double bx = b.ca[j][0], by = b.ca[j][1], bz = b.ca[j][2];
   MatchSets& ms = ws.match;
   const size_t w = static_cast<size_t>(ms.w);
   const std::uint64_t* colj = &ms.col[static_cast<size_t>(j) * w];
@@ -246,8 +335,18 @@ void PairColumns::column(int j, double* c) {
 void fill_pair_matrix(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
                       int lenb, const double u[3][3], const double t[3], double scale2, double cut2,
                       bool weighted, ScoreMatrix& smat) {
-  PairColumns cols(ws, a, b, lena, lenb, u, t, scale2, cut2, weighted);
-  for (int j = 1; j <= lenb; ++j) cols.column(j, &smat(1, j) - 1);
+  PairColumns cols(ws, a, b, lena, lenb, u, t, scale2, cut2, weighted, /*streamed=*/false);
+  cols.fill(smat, lenb);
+}
+
+void PairColumns::fill(ScoreMatrix& smat, int lenb) {
+  // With the whole matrix at hand, the matched pairs are marked as the terms
+  // are made, and the matched terms redone once all are known.
+  if (weighted_) clear_matches(lenb);
+  for (int j = 1; j <= lenb; ++j) terms(j, &smat(1, j) - 1, weighted_);
+  if (!weighted_) return;
+  finish_matches();
+  for (int j = 1; j <= lenb; ++j) overlap(j, &smat(1, j) - 1);
 }
 
 }  // namespace tarvix

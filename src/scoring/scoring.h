@@ -188,19 +188,30 @@ extern bool fill_plain;  // tests: take the code for processors without AVX2
 // never goes through memory. The constructor does everything that the
 // columns share (the moved residues and, weighted, the matched pairs);
 // column(j, c) writes c[i] = smat(i, j) for i = 1..lena. Uses the
-// workspace's fill storage until the next fill.
+// workspace's fill storage until the next fill. fill_pair_matrix constructs
+// it with streamed false and makes the whole matrix with fill.
 class PairColumns {
  public:
   PairColumns(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena, int lenb,
-              const double u[3][3], const double t[3], double scale2, double cut2, bool weighted);
+              const double u[3][3], const double t[3], double scale2, double cut2, bool weighted,
+              bool streamed = true);
   void column(int j, double* c);
+  void fill(ScoreMatrix& smat, int lenb);
 
  private:
+  void clear_matches(int lenb);
+  void finish_matches();
+  // Column j's terms without the contact overlap; with mark, its matched
+  // pairs go into the bit sets on the way.
+  void terms(int j, double* c, bool mark);
+  // Column j's matched pairs, weighted by their contact overlap.
+  void overlap(int j, double* c);
+
   ScoringWorkspace& ws_;
   const Structure& a_;
   const Structure& b_;
   int lena_, nrun_ = 0;
-  double scale2_;
+  double scale2_, cut2_;
   bool weighted_;
 };
 
