@@ -97,6 +97,9 @@ struct ConservedCandidates {
   std::vector<double> fcol;
   std::vector<int> active;  // the pairs with candidates, in order
   int nactive = 0;
+  // the largest factor of each pair (all its candidates matched; 0 without
+  // candidates), for the bound of a trial's score
+  ZeroVector<double> fmax;
 };
 
 // ---- working storage of one comparison -------------------------------------
@@ -114,7 +117,7 @@ struct ScoringWorkspace {
   };
   std::vector<Motion> seedfit;  // the fits of the seeds of one length
   std::vector<int> alnpos1, alnpos2;
-  ZeroVector<double> pairdist;
+  ZeroVector<double> pairdist, pairdist2;  // per pair of a trial: distance, and its square
   ZeroVector<std::uint8_t> pairmatched;  // per pair of a trial: within the contact cutoff
   FragmentMemo memo;
   PartnerMarks marks;  // for the contact counts of pair lists

@@ -4,6 +4,7 @@
 // each, the pairs that lie close are re-superposed until that set repeats.
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -320,13 +321,13 @@ void fit_seeds(ScoringWorkspace& ws, const int* starts, int nstart, int len) {
   }
 }
 
-// dist[k] = the distance of pair k when its structure-1 point (ux, uy, uz)
+// dd[k] = the squared distance of pair k when its structure-1 point (ux, uy, uz)
 // moves by (u, t): the same operations as transform and dist2, in the same
 // order, four pairs at a time where the processor has AVX2.
-__attribute__((target_clones("avx2", "default"))) void pair_distances(
+__attribute__((target_clones("avx2", "default"))) void pair_sq_distances(
     int n, const double (*u)[3], const double* t, const double* __restrict ux,
     const double* __restrict uy, const double* __restrict uz, const double* __restrict fx,
-    const double* __restrict fy, const double* __restrict fz, double* __restrict dist) {
+    const double* __restrict fy, const double* __restrict fz, double* __restrict dd) {
   const double u00 = u[0][0], u01 = u[0][1], u02 = u[0][2], u10 = u[1][0], u11 = u[1][1],
                u12 = u[1][2], u20 = u[2][0], u21 = u[2][1], u22 = u[2][2];
   const double t0 = t[0], t1 = t[1], t2 = t[2];
@@ -335,13 +336,126 @@ __attribute__((target_clones("avx2", "default"))) void pair_distances(
     const double y = t1 + u10 * ux[k] + u11 * uy[k] + u12 * uz[k];
     const double z = t2 + u20 * ux[k] + u21 * uy[k] + u22 * uz[k];
     const double dx = x - fx[k], dy = y - fy[k], dz = z - fz[k];
-    dist[k] = std::sqrt(dx * dx + dy * dy + dz * dz);
+    dd[k] = dx * dx + dy * dy + dz * dz;
   }
 }
 
+// dist[k] = sqrt(dd[k]) (correctly rounded on every code path).
+__attribute__((target_clones("avx2", "default"))) void roots(int n, const double* __restrict dd,
+                                                             double* __restrict dist) {
+  for (int k = 0; k < n; ++k) dist[k] = std::sqrt(dd[k]);
+}
+
 void move_pairs(ScoringWorkspace& ws, int n, const double u[3][3], const double t[3]) {
-  pair_distances(n, u, t, ws.ux.data(), ws.uy.data(), ws.uz.data(), ws.fx.data(), ws.fy.data(),
-                 ws.fz.data(), ws.pairdist.data());
+  pair_sq_distances(n, u, t, ws.ux.data(), ws.uy.data(), ws.uz.data(), ws.fx.data(), ws.fy.data(),
+                    ws.fz.data(), ws.pairdist2.data());
+}
+
+// Most trials score well below the best trial so far, and only a trial that
+// scores above it changes anything but the close pairs. The score is the sum
+// over the pairs of w / (tk^2 + 1), tk = sqrt(dd) / d0, divided by n, w the
+// pair's contact factor (at most its largest one, fmax) or 1; each term and
+// the sum are rounded at most n + 10 times by a relative 2^-53. Without the
+// roundings, the sum is at most that of w / (dd / d0^2 + 1) with the largest
+// factors: computed within the same relative error, that bound plus a margin
+// of 1e-9 (four orders above both errors for any n up to 10^6) below the best
+// score means that the trial cannot beat it.
+double score_bound_plain(const double* dd, const double* fmax, int n, double c) {
+  double s = 0.0;
+  for (int k = 0; k < n; ++k) s += (fmax ? fmax[k] : 1.0) / (dd[k] * c + 1.0);
+  return s;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) double score_bound_avx2(const double* dd, const double* fmax,
+                                                        int n, double c) {
+  const __m256d vc = _mm256_set1_pd(c), one = _mm256_set1_pd(1.0);
+  __m256d s = _mm256_setzero_pd();
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    const __m256d w = fmax ? _mm256_loadu_pd(fmax + k) : one;
+    s = _mm256_add_pd(
+        s, _mm256_div_pd(w, _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(dd + k), vc), one)));
+  }
+  alignas(32) double lane[4];
+  _mm256_store_pd(lane, s);
+  return (lane[0] + lane[1]) + (lane[2] + lane[3]) +
+         score_bound_plain(dd + k, fmax ? fmax + k : nullptr, n - k, c);
+}
+#endif
+
+double score_bound(const double* dd, const double* fmax, int n, double d0) {
+  const double c = 1.0 / (d0 * d0);
+#if defined(__x86_64__)
+  if (cpu_has_avx2()) return score_bound_avx2(dd, fmax, n, c);
+#endif
+  return score_bound_plain(dd, fmax, n, c);
+}
+
+// The close pairs from the squared distances (close_pairs_of_squares).
+// sqrt is correctly rounded, so a square below d^2 (1 - 1e-12) has a root
+// below d, and one above d^2 (1 + 1e-12) a root of d or more; a square in
+// between (or NaN) has its root taken. Positions from..n-1 into out[0..).
+int close_pairs_sq_plain(const double* dd, int from, int n, double d, double lo, double hi,
+                         int* out) {
+  int count = 0;
+  for (int k = from; k < n; ++k) {
+    out[count] = k;
+    const double x = dd[k];
+    count += x < lo || (!(x > hi) && std::sqrt(x) < d);
+  }
+  return count;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) int close_pairs_sq_avx2(const double* dd, int n, double d,
+                                                        double lo, double hi, int* out) {
+  const __m256d vlo = _mm256_set1_pd(lo), vhi = _mm256_set1_pd(hi);
+  int count = 0;
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    const __m256d x = _mm256_loadu_pd(dd + k);
+    int m = _mm256_movemask_pd(_mm256_cmp_pd(x, vlo, _CMP_LT_OQ));
+    const int far = _mm256_movemask_pd(_mm256_cmp_pd(x, vhi, _CMP_GT_OQ));
+    for (int open = ~(m | far) & 15; open != 0; open &= open - 1) {
+      const int l = std::countr_zero(static_cast<unsigned>(open));
+      if (std::sqrt(dd[k + l]) < d) m |= 1 << l;
+    }
+    const __m128i idx = _mm_add_epi32(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(kPack.lane[m])), _mm_set1_epi32(k));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + count), idx);
+    count += __builtin_popcount(static_cast<unsigned>(m));
+  }
+  return count + close_pairs_sq_plain(dd, k, n, d, lo, hi, out + count);
+}
+#endif
+
+// Scores the trial whose squared distances move_pairs made, as cal_tmscore
+// does, and returns true; a trial that cannot beat best (see score_bound) gets
+// only its close pairs (the same ones) and returns false.
+bool score_trial(Context& ctx, double d, double d0, int n, int restricted, double best,
+                 double& score, int* closepairs, int& nclose, int scoretype, int& ncontact,
+                 const int* alnres1, const int* alnres2) {
+  ScoringWorkspace& ws = ctx.ws;
+  const double* dd = ws.pairdist2.data();
+  double* dist = ws.pairdist.data();
+  const bool bounded = n >= 3 && best > 0.0 && (scoretype != 1 || ws.conserved.ready) &&
+                       d > 0.0 && d < 1e100 && !detail::tmsearch_every_trial;
+  if (bounded) {
+    const double* fmax = scoretype == 1 ? ws.conserved.fmax.data() : nullptr;
+    if (score_bound(dd, fmax, n, d0) / n * (1.0 + 1e-9) < best) {
+      nclose = close_pairs_of_squares(dd, n, d, closepairs);
+      if (nclose < 3) {
+        roots(n, dd, dist);
+        nclose = close_pairs(dist, n, close_cutoff(dist, n, d), closepairs);
+      }
+      return false;
+    }
+  }
+  roots(n, dd, dist);
+  cal_tmscore(ctx, d, d0, n, restricted, score, closepairs, nclose, scoretype, ncontact, alnres1,
+              alnres2);
+  return true;
 }
 
 void move_all(ScoringWorkspace& ws, int n, const double u[3][3], const double t[3], Coord* out) {
@@ -349,6 +463,18 @@ void move_all(ScoringWorkspace& ws, int n, const double u[3][3], const double t[
 }
 
 }  // namespace
+
+int close_pairs_of_squares(const double* dd, int n, double d, int* out) {
+  const double lo = d * d * (1.0 - 1e-12), hi = d * d * (1.0 + 1e-12);
+#if defined(__x86_64__)
+  if (cpu_has_avx2()) return close_pairs_sq_avx2(dd, n, d, lo, hi, out);
+#endif
+  return close_pairs_sq_plain(dd, 0, n, d, lo, hi, out);
+}
+
+namespace detail {
+bool tmsearch_every_trial = false;
+}  // namespace detail
 
 // When no residue occurs in two pairs, the pair that a contact partner p of
 // residue a could be matched through is fixed for the whole search: the one
@@ -404,11 +530,13 @@ void find_conserved_candidates(Context& ctx, int n, const int* alnres1, const in
     cc.fcol.resize(static_cast<size_t>(c + n));
     for (int q = 0; q < n; ++q) {
       const int ncand = cc.off[q + 1] - cc.off[q];
+      cc.fmax[q] = 0.0;
       if (ncand == 0) continue;  // (no trial looks at such a pair)
       double* f = &cc.fcol[static_cast<size_t>(cc.off[q] + q)];
       for (int nmatch = 0; nmatch <= ncand; ++nmatch)
         f[nmatch] = 0.5 * (static_cast<double>(nmatch) / static_cast<double>(cc.nb[q]) +
                            static_cast<double>(nmatch) / static_cast<double>(cc.na[q]));
+      cc.fmax[q] = f[ncand];  // the factors grow with the count
     }
     cc.ready = true;
   }
@@ -495,9 +623,9 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
 
       double sc;
       int nclose, ncont;
-      cal_tmscore(ctx, dseed, d0w, n, restricted, sc, close, nclose, scoretype, ncont, alnres1,
-                  alnres2);
-      consider(sc, ncont);
+      if (score_trial(ctx, dseed, d0w, n, restricted, best, sc, close, nclose, scoretype, ncont,
+                      alnres1, alnres2))
+        consider(sc, ncont);
 
       bool fixed_point = false;
       for (int it = 1; it <= 20; ++it) {
@@ -506,9 +634,9 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
         if (ws.memo.replays(frag, fraglen, it)) break;
         fit_fragment(ws, frag, fraglen, u, t);
         move_pairs(ws, n, u, t);
-        cal_tmscore(ctx, dext, d0w, n, restricted, sc, close, nclose, scoretype, ncont, alnres1,
-                    alnres2);
-        consider(sc, ncont);
+        if (score_trial(ctx, dext, d0w, n, restricted, best, sc, close, nclose, scoretype, ncont,
+                        alnres1, alnres2))
+          consider(sc, ncont);
         if (nclose == fraglen && std::equal(close, close + nclose, frag)) {
           fixed_point = true;
           break;

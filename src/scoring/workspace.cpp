@@ -28,6 +28,7 @@ ScoringWorkspace::ScoringWorkspace(int l1_, int l2_)
   alnpos1.assign(nres, -1);
   alnpos2.assign(nres, -2);
   pairdist.resize(npair);
+  pairdist2.resize(npair);
   pairmatched.resize(npair);
 
   p1a.resize(npair);
@@ -45,6 +46,7 @@ ScoringWorkspace::ScoringWorkspace(int l1_, int l2_)
   conserved.nb.resize(npair);
   conserved.off.resize(npair + 1);
   conserved.active.resize(npair);
+  conserved.fmax.resize(npair);
   conserved.pair.reserve(npair * 4);
   conserved.fcol.reserve(npair * 5);
 

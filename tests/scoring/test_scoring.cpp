@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <new>
 #include <vector>
 
 #include "scoring/scoring.h"
+#include "scoring/seeds.h"
 #include "../support/interfaces.h"
 
 // Counts the allocations made through operator new, to check that the hot
@@ -170,6 +172,86 @@ TEST(Tmsearch, WorkingDistanceScaleHasAFloorOfHalf) {
   EXPECT_EQ(a.score, b.score);
   EXPECT_EQ(a.x1, b.x1);
   EXPECT_NE(a.score, Search(*s1, *s2, par, 0.7, 4.5, 3, 0).score);
+}
+
+// Trials that cannot beat the best so far are not scored; the search must find
+// the same superposition, score, RMSD and contacts, bit for bit, as when every
+// trial is scored: real pairs under threadings and shuffled maps, all modes,
+// both scores, with and without a residue in two pairs.
+TEST(Tmsearch, SkippingTrialsBelowTheBestChangesNothing) {
+  const char* names[][2] = {{"1A2K_AB", "1AZS_AB"}, {"1BGX_AB", "7CEI_AB"}};
+  int skipped_somewhere = 0;
+  for (const auto& [na, nb] : names) {
+    const Ptr a = load_interface(na), b = load_interface(nb);
+    const ScoringParams par = params(3.3, std::min(a->len, b->len), 6.0);
+    const int n = std::min(a->len, b->len);
+    Lcg r{5};
+    for (int variant = 0; variant < 4; ++variant) {
+      std::vector<int> r1(n), r2(n);
+      for (int k = 0; k < n; ++k) r1[k] = k + 1, r2[k] = k + 1;
+      if (variant == 1)  // a threading with an offset
+        for (int k = 0; k < n; ++k) r1[k] = (k + 7) % n + 1;
+      if (variant == 2)  // shuffled
+        for (int k = n - 1; k > 0; --k) std::swap(r1[k], r1[static_cast<int>((r.next() + 1) / 2 * k)]);
+      if (variant == 3) r1[5] = r1[6];  // a residue in two pairs: no candidate lists
+      for (int mode = 1; mode <= 3; ++mode)
+        for (int type = 0; type <= 1; ++type) {
+          double score[2], rmsd[2];
+          int ncontact[2];
+          std::vector<Coord> x1[2];
+          for (int every = 0; every <= 1; ++every) {
+            std::vector<Coord> p1(n), p2(n);
+            for (int k = 0; k < n; ++k) p1[k] = a->ca[r1[k]], p2[k] = b->ca[r2[k]];
+            ScoringWorkspace ws(a->len, b->len);
+            Context ctx{*a, *b, par, ws};
+            detail::tmsearch_every_trial = every == 1;
+            tmsearch(ctx, 3.3, 4.5, n, p1.data(), r1.data(), p2.data(), r2.data(), score[every],
+                     rmsd[every], mode, type, ncontact[every]);
+            x1[every] = p1;
+          }
+          detail::tmsearch_every_trial = false;
+          const auto where = ::testing::Message() << na << " " << nb << " variant " << variant
+                                                  << " mode " << mode << " type " << type;
+          EXPECT_EQ(score[0], score[1]) << where;
+          EXPECT_EQ(rmsd[0], rmsd[1]) << where;
+          EXPECT_EQ(ncontact[0], ncontact[1]) << where;
+          EXPECT_EQ(x1[0], x1[1]) << where;
+          skipped_somewhere += score[0] > 0.0;
+        }
+    }
+  }
+  EXPECT_GT(skipped_somewhere, 20);
+}
+
+// The close pairs from squared distances are those of the square roots, also
+// for squares a few units in the last place from d^2, at the margins of the
+// shortcut, and for zero, infinity and NaN.
+TEST(Tmsearch, ClosePairsFromSquaresAreThoseOfTheRoots) {
+  for (const double d : {2.0, 3.5, 4.4, 5.5, 7.0, 9.3}) {
+    std::vector<double> dd = {0.0, 1e-300, std::numeric_limits<double>::infinity(),
+                              std::numeric_limits<double>::quiet_NaN(), 1e300};
+    for (const double c : {d * d, d * d * (1.0 - 1e-12), d * d * (1.0 + 1e-12)}) {
+      double lo = c, hi = c;
+      for (int k = 0; k < 6; ++k) {
+        dd.push_back(lo);
+        dd.push_back(hi);
+        lo = std::nextafter(lo, 0.0);
+        hi = std::nextafter(hi, 1e300);
+      }
+    }
+    // The largest square whose root lies below d, and its neighbours.
+    double x = d * d;
+    while (std::sqrt(x) >= d) x = std::nextafter(x, 0.0);
+    for (int k = -3; k <= 3; ++k) dd.push_back(x + k * std::nextafter(x, 1e300) - k * x);
+    Lcg r{11};
+    for (int k = 0; k < 40; ++k) dd.push_back(d * d * (1.0 + r.next()));
+    const int n = static_cast<int>(dd.size());
+    std::vector<int> got(n), want;
+    for (int k = 0; k < n; ++k)
+      if (std::sqrt(dd[k]) < d) want.push_back(k);
+    got.resize(static_cast<size_t>(close_pairs_of_squares(dd.data(), n, d, got.data())));
+    EXPECT_EQ(got, want) << d;
+  }
 }
 
 // ---- contact overlap --------------------------------------------------------
