@@ -3,17 +3,16 @@
 namespace tarvix {
 
 bool FragmentMemo::replays(const int* f, int len, int it) {
-  const int e = seen_.find(f, len, 0);
-  if (e >= 0) {
+  // Past the limit nothing more is remembered; the search just does the work.
+  bool added;
+  const int e = seen_.find_or_insert(f, len, 0, Visit{it, false}, added);
+  if (e < 0) return false;
+  if (!added) {
     Visit& v = seen_.at(e);
     if (v.fixed || v.it <= it) return true;
     v.it = it;
-    extension_.push_back(e);
-    return false;
   }
-  // Past the limit nothing more is remembered; the search just does the work.
-  const int added = seen_.insert(f, len, 0, Visit{it, false});
-  if (added >= 0) extension_.push_back(added);
+  extension_.push_back(e);
   return false;
 }
 

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -44,6 +46,21 @@ class SequenceMap {
     store_.insert(store_.end(), key, key + len);
     return slot_[s];
   }
+  // The entry for the key if stored, else (as insert) a new one holding
+  // value; inserted tells which.
+  int find_or_insert(const int* key, int len, int tag, const V& value, bool& inserted) {
+    if ((entry_.size() + 1) * 2 > slot_.size()) rehash(slot_.size() * 2);
+    const std::uint64_t h = hash(key, len, tag);
+    const auto [s, e] = locate(h, key, len, tag);
+    inserted = false;
+    if (e >= 0) return e;
+    if (store_.size() + static_cast<std::size_t>(len) > kMaxStored) return -1;
+    inserted = true;
+    slot_[s] = static_cast<int>(entry_.size());
+    entry_.push_back({h, static_cast<int>(store_.size()), len, tag, s, value});
+    store_.insert(store_.end(), key, key + len);
+    return slot_[s];
+  }
   V& at(int e) { return entry_[e].value; }
 
  private:
@@ -56,14 +73,28 @@ class SequenceMap {
   static constexpr int kEmpty = -1;
   static constexpr std::size_t kMaxStored = std::size_t{1} << 22;  // integers kept in all
 
+  // Four independent chains over the key's integers taken two at a time (a
+  // single chain would cost a multiplication's latency per integer), mixed at
+  // the end. Only where entries land depends on it.
   static std::uint64_t hash(const int* key, int len, int tag) {
-    std::uint64_t h = 0x9e3779b97f4a7c15ull ^ static_cast<std::uint64_t>(len) ^
-                      (static_cast<std::uint64_t>(static_cast<std::uint32_t>(tag)) << 32);
-    for (int m = 0; m < len; ++m) {
-      h ^= static_cast<std::uint32_t>(key[m]);
-      h *= 0xff51afd7ed558ccdull;
-      h ^= h >> 29;
+    constexpr std::uint64_t kMul = 0xff51afd7ed558ccdull;
+    std::uint64_t h0 = 0x9e3779b97f4a7c15ull ^ static_cast<std::uint64_t>(len) ^
+                       (static_cast<std::uint64_t>(static_cast<std::uint32_t>(tag)) << 32);
+    std::uint64_t h1 = 0xc2b2ae3d27d4eb4full, h2 = 0x165667b19e3779f9ull, h3 = 0x27d4eb2f165667c5ull;
+    int m = 0;
+    for (; m + 8 <= len; m += 8) {
+      std::uint64_t w[4];
+      std::memcpy(w, key + m, sizeof w);
+      h0 = (h0 ^ w[0]) * kMul;
+      h1 = (h1 ^ w[1]) * kMul;
+      h2 = (h2 ^ w[2]) * kMul;
+      h3 = (h3 ^ w[3]) * kMul;
     }
+    for (; m < len; ++m) h0 = (h0 ^ static_cast<std::uint32_t>(key[m])) * kMul;
+    std::uint64_t h = h0 ^ std::rotl(h1, 16) ^ std::rotl(h2, 32) ^ std::rotl(h3, 48);
+    h ^= h >> 33;
+    h *= kMul;
+    h ^= h >> 29;
     return h;
   }
   // The slot holding the key, or the empty slot where it would go, and the
