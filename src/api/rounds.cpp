@@ -24,7 +24,7 @@ double rescale(double score, double len) {
 
 }  // namespace
 
-PairList::PairList() : x1(kMaxRes + 1), x2(kMaxRes + 1), r1(kMaxRes + 1), r2(kMaxRes + 1) {}
+PairList::PairList(int capacity) : x1(capacity), x2(capacity), r1(capacity), r2(capacity) {}
 
 void get_transmatrix(const PairList& pairs, const Structure& s1, double u[3][3], double t[3]) {
   // Three pairs fix a motion as well as more do.
@@ -120,8 +120,9 @@ BestRound search_rounds(Structure& s1, Structure& s2, const Settings& set, const
   FlagMatrix aligned;  // the table of aligned pairs (-v 2) only
   if (set.verbose == 2) aligned.resize(l1, l2, -1);
   std::vector<int> invmap(std::max(l1, l2) + 1, -1), byres1(std::max(l1, l2) + 1, -1);
-  PairList cur;
+  PairList cur(std::max(l1, l2) + 1);
   BestRound best;
+  best.pairs = PairList(std::max(l1, l2) + 1);
   const double d0search = search_distance(par.d0[0]);
   const double d0search3 = std::max(std::min(der.d0norm, 8.0), 4.5);
   for (int r = 1; r <= 4; ++r) {

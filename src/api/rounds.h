@@ -11,16 +11,17 @@
 
 namespace tarvix {
 
-// Aligned pairs with the coordinates of both residues (0-based lists).
+// Aligned pairs with the coordinates of both residues (0-based lists), room
+// for `capacity` of them.
 struct PairList {
-  PairList();
+  explicit PairList(int capacity = kMaxRes + 1);
   int n = 0;
   ZeroVector<Coord> x1, x2;
   ZeroVector<int> r1, r2;
 };
 
 struct BestRound {
-  PairList pairs;            // kept pairs; x1 carries the third superposition
+  PairList pairs{0};         // kept pairs; x1 carries the third superposition
   double score = 0.0;        // reported score (normalised by normlen)
   double scoremin = -1.0;    // score normalised by Lmin (rescaled when the P-value is on)
   double rmsdmin = 100.0;    // RMSD of the second rescoring
