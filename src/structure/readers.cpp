@@ -57,26 +57,41 @@ bool next_record(std::istream& in, Record& r, int width, bool pad,
                  std::initializer_list<std::string_view> names) {
   constexpr size_t kLookahead = 8;  // beyond the last column: a record name after a CR
   const size_t keep = static_cast<size_t>(width) + kLookahead;
-  r.text.clear();
-  size_t length = 0;
-  int c = 0, last = 0;
-  try {
-    std::streambuf* sb = in.rdbuf();
-    c = sb->sbumpc();
-    if (c == std::char_traits<char>::eof()) {
-      in.setstate(std::ios::eofbit);
+  // The kept columns in one go (getline stops after keep of them, at the line
+  // end or at the end of the file, and turns a read error into badbit).
+  r.text.resize(keep + 1);
+  in.getline(r.text.data(), static_cast<std::streamsize>(keep + 1));
+  const size_t got = static_cast<size_t>(in.gcount());
+  if (in.bad() || got == 0) {
+    r.text.clear();
+    return false;  // end of file (failbit and eofbit set) or read error
+  }
+  size_t length;
+  int last;
+  if (in.fail()) {
+    // keep columns stored and the line goes on: count the rest of it
+    in.clear(in.rdstate() & ~std::ios::failbit);
+    r.text.resize(keep);
+    length = keep;
+    last = static_cast<unsigned char>(r.text[keep - 1]);
+    int c = 0;
+    try {
+      std::streambuf* sb = in.rdbuf();
+      for (c = sb->sbumpc(); c != std::char_traits<char>::eof() && c != '\n'; c = sb->sbumpc()) {
+        ++length;
+        last = c;
+      }
+    } catch (...) {  // the file layer's read error
+      in.setstate(std::ios::badbit);
       return false;
     }
-    for (; c != std::char_traits<char>::eof() && c != '\n'; c = sb->sbumpc()) {
-      if (length < keep) r.text.push_back(static_cast<char>(c));
-      ++length;
-      last = c;
-    }
-  } catch (...) {  // the file layer's read error
-    in.setstate(std::ios::badbit);
-    return false;
+    if (c != '\n') in.setstate(std::ios::eofbit);
+  } else {
+    // the whole line, its line end extracted unless the file ended first
+    length = in.eof() ? got : got - 1;
+    r.text.resize(length);
+    last = length > 0 ? static_cast<unsigned char>(r.text[length - 1]) : 0;
   }
-  if (c != '\n') in.setstate(std::ios::eofbit);
   ++r.lineno;
   if (last == '\r') {  // CR LF line end
     --length;

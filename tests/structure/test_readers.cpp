@@ -210,6 +210,28 @@ TEST_F(CheckedInput, CoordinatesCutOffByTheLineEnd) {
   EXPECT_EQ(error_of([&] { Structure t; read(many + full.substr(0, 30) + "\n", t); }), "no error");
 }
 
+// Lines around the number of columns a record keeps (100, plus 8 to find a
+// record name after a carriage return): read whole or cut, with either line
+// end or none, and a record name after a carriage return noticed only within
+// the kept columns.
+TEST_F(CheckedInput, LinesAroundTheKeptColumns) {
+  const std::string first = ca('A', 1, 1.0), line = ca('A', 2, 2.0).substr(0, 66);
+  for (int length = 105; length <= 110; ++length)
+    for (const std::string end : {"\n", "\r\n", ""}) {
+      Structure s;
+      read(first + line + std::string(static_cast<size_t>(length - 66), 'x') + end, s);
+      EXPECT_EQ(s.len, 2) << length;
+      EXPECT_EQ(s.ca[2][0], 2.0) << length;
+      EXPECT_EQ(s.notes.pdb_lines, 2) << length;
+      EXPECT_FALSE(s.notes.pdb_cr_only) << length;
+    }
+  for (const int at : {102, 103, 104}) {  // the carriage return's column, 0-based
+    Structure s;
+    read(first + line + std::string(static_cast<size_t>(at - 66), 'x') + "\r" + first, s);
+    EXPECT_EQ(s.notes.pdb_cr_only, at <= 103) << at;
+  }
+}
+
 TEST_F(CheckedInput, PartnerListedTwiceCountsOnce) {
   Structure s;
   EXPECT_EQ(contacts("RES  1 4 4 5 4 4\nRES  2 3 6,5,6\nRES  3 2 4 5\nRES  4 1 1\n", s),
