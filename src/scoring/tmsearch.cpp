@@ -55,21 +55,20 @@ int seed_starts(int n, int len, int step, int* starts) {
 }
 
 double third_smallest(const double* v, int n) {
+  // Each value passes through the three smallest so far: the smaller one of
+  // each comparison stays, the larger one goes on. Without branches, which
+  // would follow the values.
   constexpr double kInf = std::numeric_limits<double>::infinity();
   double s1 = kInf, s2 = kInf, s3 = kInf;
   for (int k = 0; k < n; ++k) {
-    const double x = v[k];
-    if (!std::isfinite(x)) continue;
-    if (x < s1) {
-      s3 = s2;
-      s2 = s1;
-      s1 = x;
-    } else if (x < s2) {
-      s3 = s2;
-      s2 = x;
-    } else if (x < s3) {
-      s3 = x;
-    }
+    double x = std::isfinite(v[k]) ? v[k] : kInf;
+    const double m1 = std::min(s1, x);
+    x = std::max(s1, x);
+    s1 = m1;
+    const double m2 = std::min(s2, x);
+    x = std::max(s2, x);
+    s2 = m2;
+    s3 = std::min(s3, x);
   }
   return s3;
 }

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "scoring/scoring.h"
@@ -228,6 +230,25 @@ TEST(Seeds, CloseCutoffWidensUntilThreePairsAreClose) {
       cut += 0.5;
     }
     EXPECT_EQ(close_cutoff(dist.data(), static_cast<int>(dist.size()), d), cut);
+  }
+}
+
+// The third smallest finite value, repeats counted, against a sort.
+TEST(Seeds, ThirdSmallestOfTheFiniteValues) {
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+  EXPECT_EQ(third_smallest(std::vector<double>{5, nan, 1, inf, 1, -inf}.data(), 6), 5.0);
+  EXPECT_EQ(third_smallest(std::vector<double>{2, nan, 1}.data(), 3), inf);
+  unsigned state = 777;
+  for (int trial = 0; trial < 300; ++trial) {
+    std::vector<double> v(1 + trial % 12), finite;
+    for (double& x : v) {
+      const unsigned r = (state = state * 1103515245u + 12345u) >> 8;
+      x = r % 11 == 0 ? nan : r % 13 == 0 ? inf : static_cast<double>(r % 9) - 2.0;
+      if (std::isfinite(x)) finite.push_back(x);
+    }
+    std::sort(finite.begin(), finite.end());
+    EXPECT_EQ(third_smallest(v.data(), static_cast<int>(v.size())),
+              finite.size() >= 3 ? finite[2] : inf);
   }
 }
 
