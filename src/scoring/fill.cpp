@@ -45,26 +45,28 @@ __attribute__((target_clones("avx2", "default"))) void column_terms(
   }
 }
 
-// Marks the matched pairs (i, j), lo <= i < hi: residue i within the cutoff
-// of point (bx, by, bz), the position of residue j. Pair (i, j) goes into
-// column j's bit set (colj) and row i's (rows + i * w). Most pairs are far
-// apart: with AVX2, four rows are tested at once and a group without a match
-// costs no further work.
-void mark_hits_plain(std::uint64_t* colj, std::uint64_t* rows, size_t w, int j, const double* mx,
-                     const double* my, const double* mz, int lo, int hi, double bx, double by,
-                     double bz, double cut2) {
+// Marks the matched pairs (i, j), lo <= i < hi, in column j's bit set colj:
+// residue i within the cutoff of point (bx, by, bz), the position of residue
+// j. Whether a pair matches is as good as random, so no branch follows it:
+// with AVX2 four rows are tested at once and their four bits or-ed in.
+void mark_hits_plain(std::uint64_t* colj, const double* mx, const double* my, const double* mz,
+                     int lo, int hi, double bx, double by, double bz, double cut2) {
   for (int i = lo; i < hi; ++i) {
     const double dx = mx[i] - bx, dy = my[i] - by, dz = mz[i] - bz;
-    if ((dx * dx + dy * dy + dz * dz) <= cut2) {
-      set_bit(colj, i);
-      set_bit(rows + static_cast<size_t>(i) * w, j);
-    }
+    const std::uint64_t hit = (dx * dx + dy * dy + dz * dz) <= cut2;
+    colj[i >> 6] |= hit << (i & 63);
   }
 }
 
 #if defined(__x86_64__)
-__attribute__((target("avx2"))) void mark_hits_avx2(std::uint64_t* colj, std::uint64_t* rows,
-                                                    size_t w, int j, const double* mx,
+// The four bits m of rows i..i+3 into the bit set.
+inline void or_bits(std::uint64_t* set, int i, unsigned m) {
+  const int shift = i & 63;
+  set[i >> 6] |= std::uint64_t{m} << shift;
+  if (shift > 60) set[(i >> 6) + 1] |= std::uint64_t{m} >> (64 - shift);
+}
+
+__attribute__((target("avx2"))) void mark_hits_avx2(std::uint64_t* colj, const double* mx,
                                                     const double* my, const double* mz, int lo,
                                                     int hi, double bx, double by, double bz,
                                                     double cut2) {
@@ -77,40 +79,34 @@ __attribute__((target("avx2"))) void mark_hits_avx2(std::uint64_t* colj, std::ui
     const __m256d dz = _mm256_sub_pd(_mm256_loadu_pd(mz + i), vz);
     const __m256d dd = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)),
                                      _mm256_mul_pd(dz, dz));
-    unsigned m = static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(dd, vcut, _CMP_LE_OQ)));
-    for (; m != 0; m &= m - 1) {
-      const int k = i + std::countr_zero(m);
-      set_bit(colj, k);
-      set_bit(rows + static_cast<size_t>(k) * w, j);
-    }
+    or_bits(colj, i, static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(dd, vcut, _CMP_LE_OQ))));
   }
-  mark_hits_plain(colj, rows, w, j, mx, my, mz, i, hi, bx, by, bz, cut2);
+  mark_hits_plain(colj, mx, my, mz, i, hi, bx, by, bz, cut2);
 }
 #endif
 
 // The pair terms of rows lo..hi-1 of column j, times factor, as column_terms
 // makes them, and the matched pairs among those rows marked as mark_hits does:
 // one pass over the distances for both.
-void terms_and_hits_plain(double* c, std::uint64_t* colj, std::uint64_t* rows, size_t w, int j,
-                          const double* mx, const double* my, const double* mz, int lo, int hi,
-                          double bx, double by, double bz, double scale2, double factor,
-                          double cut2) {
+void terms_and_hits_plain(double* c, std::uint64_t* colj, const double* mx, const double* my,
+                          const double* mz, int lo, int hi, double bx, double by, double bz,
+                          double scale2, double factor, double cut2) {
   for (int i = lo; i < hi; ++i) {
     const double dx = mx[i] - bx, dy = my[i] - by, dz = mz[i] - bz;
     const double dd = dx * dx + dy * dy + dz * dz;
     c[i] = factor * (1.0 / (dd / scale2 + 1.0));
-    if (dd <= cut2) {
-      set_bit(colj, i);
-      set_bit(rows + static_cast<size_t>(i) * w, j);
-    }
+    const std::uint64_t hit = dd <= cut2;
+    colj[i >> 6] |= hit << (i & 63);
   }
 }
 
 #if defined(__x86_64__)
-__attribute__((target("avx2"))) void terms_and_hits_avx2(
-    double* c, std::uint64_t* colj, std::uint64_t* rows, size_t w, int j, const double* mx,
-    const double* my, const double* mz, int lo, int hi, double bx, double by, double bz,
-    double scale2, double factor, double cut2) {
+__attribute__((target("avx2"))) void terms_and_hits_avx2(double* c, std::uint64_t* colj,
+                                                         const double* mx, const double* my,
+                                                         const double* mz, int lo, int hi,
+                                                         double bx, double by, double bz,
+                                                         double scale2, double factor,
+                                                         double cut2) {
   const __m256d vx = _mm256_set1_pd(bx), vy = _mm256_set1_pd(by), vz = _mm256_set1_pd(bz);
   const __m256d vcut = _mm256_set1_pd(cut2), vscale = _mm256_set1_pd(scale2);
   const __m256d one = _mm256_set1_pd(1.0), vfactor = _mm256_set1_pd(factor);
@@ -123,14 +119,9 @@ __attribute__((target("avx2"))) void terms_and_hits_avx2(
                                      _mm256_mul_pd(dz, dz));
     const __m256d q = _mm256_div_pd(one, _mm256_add_pd(_mm256_div_pd(dd, vscale), one));
     _mm256_storeu_pd(c + i, _mm256_mul_pd(vfactor, q));
-    unsigned m = static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(dd, vcut, _CMP_LE_OQ)));
-    for (; m != 0; m &= m - 1) {
-      const int k = i + std::countr_zero(m);
-      set_bit(colj, k);
-      set_bit(rows + static_cast<size_t>(k) * w, j);
-    }
+    or_bits(colj, i, static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(dd, vcut, _CMP_LE_OQ))));
   }
-  terms_and_hits_plain(c, colj, rows, w, j, mx, my, mz, i, hi, bx, by, bz, scale2, factor, cut2);
+  terms_and_hits_plain(c, colj, mx, my, mz, i, hi, bx, by, bz, scale2, factor, cut2);
 }
 #endif
 
@@ -142,28 +133,27 @@ bool fill_plain = false;
 
 namespace {
 
-void mark_hits(std::uint64_t* colj, std::uint64_t* rows, size_t w, int j, const double* mx,
-               const double* my, const double* mz, int lo, int hi, double bx, double by, double bz,
-               double cut2) {
+void mark_hits(std::uint64_t* colj, const double* mx, const double* my, const double* mz, int lo,
+               int hi, double bx, double by, double bz, double cut2) {
 #if defined(__x86_64__)
   if (cpu_has_avx2() && !detail::fill_plain) {
-    mark_hits_avx2(colj, rows, w, j, mx, my, mz, lo, hi, bx, by, bz, cut2);
+    mark_hits_avx2(colj, mx, my, mz, lo, hi, bx, by, bz, cut2);
     return;
   }
 #endif
-  mark_hits_plain(colj, rows, w, j, mx, my, mz, lo, hi, bx, by, bz, cut2);
+  mark_hits_plain(colj, mx, my, mz, lo, hi, bx, by, bz, cut2);
 }
 
-void terms_and_hits(double* c, std::uint64_t* colj, std::uint64_t* rows, size_t w, int j,
-                    const double* mx, const double* my, const double* mz, int lo, int hi,
-                    double bx, double by, double bz, double scale2, double factor, double cut2) {
+void terms_and_hits(double* c, std::uint64_t* colj, const double* mx, const double* my,
+                    const double* mz, int lo, int hi, double bx, double by, double bz,
+                    double scale2, double factor, double cut2) {
 #if defined(__x86_64__)
   if (cpu_has_avx2() && !detail::fill_plain) {
-    terms_and_hits_avx2(c, colj, rows, w, j, mx, my, mz, lo, hi, bx, by, bz, scale2, factor, cut2);
+    terms_and_hits_avx2(c, colj, mx, my, mz, lo, hi, bx, by, bz, scale2, factor, cut2);
     return;
   }
 #endif
-  terms_and_hits_plain(c, colj, rows, w, j, mx, my, mz, lo, hi, bx, by, bz, scale2, factor, cut2);
+  terms_and_hits_plain(c, colj, mx, my, mz, lo, hi, bx, by, bz, scale2, factor, cut2);
 }
 
 }  // namespace
@@ -225,10 +215,10 @@ PairColumns::PairColumns(ScoringWorkspace& ws, const Structure& a, const Structu
     for (int r = 0; r < nrun_; ++r) {
       const int lo = runstart[r], hi = runstart[r + 1];
       if (a.id2chain[lo] != side) continue;
-      mark_hits(colj, ms.row.data(), w, j, mx, my, mz, lo, hi, bx, by, bz, cut2);
+      mark_hits(colj, mx, my, mz, lo, hi, bx, by, bz, cut2);
     }
   }
-  finish_matches();
+  finish_matches(lenb);
 }
 
 void PairColumns::clear_matches(int lenb) {
@@ -238,10 +228,17 @@ void PairColumns::clear_matches(int lenb) {
   std::fill_n(ms.row.begin(), (static_cast<size_t>(lena_) + 1) * w, 0);
 }
 
-void PairColumns::finish_matches() {
-  // F(i) for every residue of a with contacts.
+void PairColumns::finish_matches(int lenb) {
+  // The matched pairs by row, from those by column.
   MatchSets& ms = ws_.match;
   const size_t w = static_cast<size_t>(ms.w);
+  for (int j = 1; j <= lenb; ++j) {
+    const std::uint64_t* colj = &ms.col[static_cast<size_t>(j) * w];
+    for (size_t k = 0; k < w; ++k)
+      for (std::uint64_t bits = colj[k]; bits != 0; bits &= bits - 1)
+        set_bit(&ms.row[(k * 64 + static_cast<size_t>(std::countr_zero(bits))) * w], j);
+  }
+  // F(i) for every residue of a with contacts.
   for (int i = 1; i <= lena_; ++i) {
     const int na = a_.contnum[i];
     if (na == 0) continue;
@@ -282,8 +279,7 @@ void PairColumns::terms(int j, double* c, bool mark) {
     if (a.id2chain[lo] != side)
       std::fill(c + lo, c + hi, kOtherSide);
     else if (mark)
-      terms_and_hits(c, colj, ms.row.data(), w, j, mx, my, mz, lo, hi, bx, by, bz, scale2_, factor,
-                     cut2_);
+      terms_and_hits(c, colj, mx, my, mz, lo, hi, bx, by, bz, scale2_, factor, cut2_);
     else
       column_terms(c, mx, my, mz, lo, hi, bx, by, bz, scale2_, factor);
   }
@@ -345,7 +341,7 @@ void PairColumns::fill(ScoreMatrix& smat, int lenb) {
   if (weighted_) clear_matches(lenb);
   for (int j = 1; j <= lenb; ++j) terms(j, &smat(1, j) - 1, weighted_);
   if (!weighted_) return;
-  finish_matches();
+  finish_matches(lenb);
   for (int j = 1; j <= lenb; ++j) overlap(j, &smat(1, j) - 1);
 }
 

@@ -203,7 +203,7 @@ class PairColumns {
 
  private:
   void clear_matches(int lenb);
-  void finish_matches();
+  void finish_matches(int lenb);
   // Column j's terms without the contact overlap; with mark, its matched
   // pairs go into the bit sets on the way.
   void terms(int j, double* c, bool mark);
