@@ -41,10 +41,11 @@ double widen_cutoff(double cut, double target, bool inclusive);
 // fewer than three.
 double third_smallest(const double* v, int n);
 
-// The positions k < n whose distance sqrt(dd[k]) lies below d (d > 0), in
-// increasing order, into out[0..n); returns how many. The same positions as
-// the distances give, with a square root taken only for a square within a
-// relative 1e-12 of d^2.
+// The positions k < n whose distance sqrt(dd[k]) lies below d, in increasing
+// order, into out[0..n); returns how many. The same positions as the
+// distances give, with a square root taken only for a square within a
+// relative 1e-12 of d^2 (or for every square when d lies outside 1e-100 to
+// 1e100).
 int close_pairs_of_squares(const double* dd, int n, double d, int* out);
 
 namespace detail {

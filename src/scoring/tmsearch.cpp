@@ -356,9 +356,10 @@ void move_pairs(ScoringWorkspace& ws, int n, const double u[3][3], const double 
 // pair's contact factor (at most its largest one, fmax) or 1; each term and
 // the sum are rounded at most n + 10 times by a relative 2^-53. Without the
 // roundings, the sum is at most that of w / (dd / d0^2 + 1) with the largest
-// factors: computed within the same relative error, that bound plus a margin
-// of 1e-9 (four orders above both errors for any n up to 10^6) below the best
-// score means that the trial cannot beat it.
+// factors, and the bound is computed within the same relative error: for the
+// largest structures (5000 pairs) both errors stay below 6e-13. So a bound
+// that lies more than a relative 1e-9 below n times the best score (plus
+// 1e-300 for terms that underflow) means that the trial cannot beat it.
 double score_bound_plain(const double* dd, const double* fmax, int n, double c) {
   double s = 0.0;
   for (int k = 0; k < n; ++k) s += (fmax ? fmax[k] : 1.0) / (dd[k] * c + 1.0);
@@ -438,11 +439,11 @@ bool score_trial(Context& ctx, double d, double d0, int n, int restricted, doubl
   ScoringWorkspace& ws = ctx.ws;
   const double* dd = ws.pairdist2.data();
   double* dist = ws.pairdist.data();
-  const bool bounded = n >= 3 && best > 0.0 && (scoretype != 1 || ws.conserved.ready) &&
-                       d > 0.0 && d < 1e100 && !detail::tmsearch_every_trial;
+  const bool bounded = n >= 3 && n <= kMaxRes && best > 0.0 &&
+                       (scoretype != 1 || ws.conserved.ready) && !detail::tmsearch_every_trial;
   if (bounded) {
     const double* fmax = scoretype == 1 ? ws.conserved.fmax.data() : nullptr;
-    if (score_bound(dd, fmax, n, d0) / n * (1.0 + 1e-9) < best) {
+    if ((score_bound(dd, fmax, n, d0) + 1e-300) * (1.0 + 1e-9) < best * n) {
       nclose = close_pairs_of_squares(dd, n, d, closepairs);
       if (nclose < 3) {
         roots(n, dd, dist);
@@ -464,6 +465,9 @@ void move_all(ScoringWorkspace& ws, int n, const double u[3][3], const double t[
 }  // namespace
 
 int close_pairs_of_squares(const double* dd, int n, double d, int* out) {
+  // Outside this range d^2 may lose its precision: every root is taken.
+  if (!(d >= 1e-100 && d <= 1e100))
+    return close_pairs_sq_plain(dd, 0, n, d, -1.0, std::numeric_limits<double>::infinity(), out);
   const double lo = d * d * (1.0 - 1e-12), hi = d * d * (1.0 + 1e-12);
 #if defined(__x86_64__)
   if (cpu_has_avx2()) return close_pairs_sq_avx2(dd, n, d, lo, hi, out);

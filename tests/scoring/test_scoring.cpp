@@ -227,7 +227,7 @@ TEST(Tmsearch, SkippingTrialsBelowTheBestChangesNothing) {
 // for squares a few units in the last place from d^2, at the margins of the
 // shortcut, and for zero, infinity and NaN.
 TEST(Tmsearch, ClosePairsFromSquaresAreThoseOfTheRoots) {
-  for (const double d : {2.0, 3.5, 4.4, 5.5, 7.0, 9.3}) {
+  for (const double d : {2.0, 3.5, 4.4, 5.5, 7.0, 9.3, 1e-160, 1e160}) {
     std::vector<double> dd = {0.0, 1e-300, std::numeric_limits<double>::infinity(),
                               std::numeric_limits<double>::quiet_NaN(), 1e300};
     for (const double c : {d * d, d * d * (1.0 - 1e-12), d * d * (1.0 + 1e-12)}) {
