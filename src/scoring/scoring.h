@@ -116,6 +116,19 @@ struct ScoringWorkspace {
     double u[3][3], t[3];
   };
   std::vector<Motion> seedfit;  // the fits of the seeds of one length
+  // Four seeds made side by side: each seed's trial (score, contacts, whether
+  // scored) and close pairs with their points, and its first extension
+  // step's fit, trial and close pairs.
+  struct SeedLane {
+    explicit SeedLane(std::size_t n) : close1(n), close2(n), p1(n), p2(n) {}
+    ZeroVector<int> close1, close2;
+    ZeroVector<Coord> p1, p2;
+    int nclose1 = 0, nclose2 = 0;
+    double sc[2] = {}, u[3][3] = {}, t[3] = {};
+    int ncont[2] = {};
+    bool scored[2] = {};
+  };
+  std::vector<SeedLane> seedlanes;
   std::vector<int> alnpos1, alnpos2;
   ZeroVector<double> pairdist, pairdist2;  // per pair of a trial: distance, and its square
   ZeroVector<std::uint8_t> pairmatched;  // per pair of a trial: within the contact cutoff

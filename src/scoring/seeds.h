@@ -50,6 +50,7 @@ int close_pairs_of_squares(const double* dd, int n, double d, int* out);
 
 namespace detail {
 extern bool tmsearch_every_trial;  // tests: score every trial, none skipped by its bound
+extern int tmsearch_seed_group;    // tests: seeds made side by side (1 to 4)
 }  // namespace detail
 
 }  // namespace tarvix

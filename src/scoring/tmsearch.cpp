@@ -477,6 +477,7 @@ int close_pairs_of_squares(const double* dd, int n, double d, int* out) {
 
 namespace detail {
 bool tmsearch_every_trial = false;
+int tmsearch_seed_group = 4;
 }  // namespace detail
 
 // When no residue occurs in two pairs, the pair that a contact partner p of
@@ -604,48 +605,111 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
     std::copy(t, t + 3, bestt);
   };
 
+  // The extension from the close pairs of the latest trial (close, nclose)
+  // on, from iteration `from`: fit them, score the trial, and go on with its
+  // close pairs until they repeat or reach a fragment scored before.
+  auto extend = [&](int from, int& nclose) {
+    double sc;
+    int ncont;
+    for (int it = from; it <= 20; ++it) {
+      const int fraglen = nclose;
+      for (int m = 0; m < nclose; ++m) frag[m] = close[m];
+      if (ws.memo.replays(frag, fraglen, it)) return false;
+      fit_fragment(ws, frag, fraglen, u, t);
+      move_pairs(ws, n, u, t);
+      if (score_trial(ctx, dext, d0w, n, restricted, best, sc, close, nclose, scoretype, ncont,
+                      alnres1, alnres2))
+        consider(sc, ncont);
+      if (nclose == fraglen && std::equal(close, close + nclose, frag)) return true;
+    }
+    return false;
+  };
+
   // 6. seeds, longest first, each followed by its extension
   for (int il = 0; il < nlen; ++il) {
     const int len = lens[il];
     const int nstart = seed_starts(n, len, step, starts);
-    if (il > 0) fit_seeds(ws, starts, nstart, len);
-    for (int is = 0; is < nstart; ++is) {
-      int fraglen = len;
-      if (il == 0) {
-        // The longest seed is all n pairs: its residual gives the RMSD.
-        for (int m = 0; m < len; ++m) frag[m] = starts[is] - 1 + m;
-        double resid;
-        fit_fragment(ws, frag, fraglen, u, t, &resid);
-        rmsd = len > 0 ? std::sqrt(resid / len) : 0.0;
-      } else {
-        const ScoringWorkspace::Motion& f = ws.seedfit[is];
-        std::copy(&f.u[0][0], &f.u[0][0] + 9, &u[0][0]);
-        std::copy(f.t, f.t + 3, t);
-      }
+    if (il == 0) {
+      // The longest seed is all n pairs: its residual gives the RMSD.
+      for (int m = 0; m < len; ++m) frag[m] = starts[0] - 1 + m;
+      double resid;
+      fit_fragment(ws, frag, len, u, t, &resid);
+      rmsd = len > 0 ? std::sqrt(resid / len) : 0.0;
       move_pairs(ws, n, u, t);
-
       double sc;
       int nclose, ncont;
       if (score_trial(ctx, dseed, d0w, n, restricted, best, sc, close, nclose, scoretype, ncont,
                       alnres1, alnres2))
         consider(sc, ncont);
-
-      bool fixed_point = false;
-      for (int it = 1; it <= 20; ++it) {
-        fraglen = nclose;
-        for (int m = 0; m < nclose; ++m) frag[m] = close[m];
-        if (ws.memo.replays(frag, fraglen, it)) break;
-        fit_fragment(ws, frag, fraglen, u, t);
-        move_pairs(ws, n, u, t);
-        if (score_trial(ctx, dext, d0w, n, restricted, best, sc, close, nclose, scoretype, ncont,
-                        alnres1, alnres2))
-          consider(sc, ncont);
-        if (nclose == fraglen && std::equal(close, close + nclose, frag)) {
-          fixed_point = true;
-          break;
+      ws.memo.end_extension(extend(1, nclose));
+      continue;
+    }
+    fit_seeds(ws, starts, nstart, len);
+    // Up to four seeds at a time: their trials and the fits of their first
+    // extension steps depend on nothing that their extensions change, so
+    // those fits run side by side on the four-lane fit. The results are then
+    // taken seed by seed in order, as if made one after the other: a trial
+    // made before an earlier seed's extension was skipped only when it could
+    // not beat the best of that moment, which is no higher, and a first step
+    // that replays a scored fragment is dropped.
+    const int group = std::clamp(detail::tmsearch_seed_group, 1, 4);
+    for (int g0 = 0; g0 < nstart; g0 += group) {
+      const int lanes = std::min(group, nstart - g0);
+      ScoringWorkspace::SeedLane* sl = ws.seedlanes.data();
+      for (int k = 0; k < lanes; ++k) {
+        const ScoringWorkspace::Motion& f = ws.seedfit[g0 + k];
+        move_pairs(ws, n, f.u, f.t);
+        sl[k].scored[0] = score_trial(ctx, dseed, d0w, n, restricted, best, sl[k].sc[0],
+                                      sl[k].close1.data(), sl[k].nclose1, scoretype, sl[k].ncont[0],
+                                      alnres1, alnres2);
+        for (int m = 0; m < sl[k].nclose1; ++m) {
+          sl[k].p1[m] = ws.unmoved1[sl[k].close1[m]];
+          sl[k].p2[m] = ws.fixed2[sl[k].close1[m]];
         }
       }
-      ws.memo.end_extension(fixed_point);
+      const Coord* x[4];
+      const Coord* y[4];
+      int np[4];
+      for (int k = 0; k < 4; ++k) {
+        const ScoringWorkspace::SeedLane& l = sl[std::min(k, lanes - 1)];
+        x[k] = l.p1.data();
+        y[k] = l.p2.data();
+        np[k] = k < lanes ? l.nclose1 : 0;
+      }
+      double u4[4][3][3], t4[4][3];
+      superpose4(x, y, np, u4, t4);
+      for (int k = 0; k < lanes; ++k) {
+        std::copy(&u4[k][0][0], &u4[k][0][0] + 9, &sl[k].u[0][0]);
+        std::copy(t4[k], t4[k] + 3, sl[k].t);
+        move_pairs(ws, n, sl[k].u, sl[k].t);
+        sl[k].scored[1] = score_trial(ctx, dext, d0w, n, restricted, best, sl[k].sc[1],
+                                      sl[k].close2.data(), sl[k].nclose2, scoretype, sl[k].ncont[1],
+                                      alnres1, alnres2);
+      }
+      for (int k = 0; k < lanes; ++k) {
+        const ScoringWorkspace::SeedLane& l = sl[k];
+        const ScoringWorkspace::Motion& f = ws.seedfit[g0 + k];
+        std::copy(&f.u[0][0], &f.u[0][0] + 9, &u[0][0]);
+        std::copy(f.t, f.t + 3, t);
+        if (l.scored[0]) consider(l.sc[0], l.ncont[0]);
+        // The first extension step, made above.
+        bool fixed_point = false;
+        int nclose = l.nclose1;
+        std::copy_n(l.close1.begin(), nclose, frag);
+        if (!ws.memo.replays(frag, nclose, 1)) {
+          std::copy(&l.u[0][0], &l.u[0][0] + 9, &u[0][0]);
+          std::copy(l.t, l.t + 3, t);
+          if (l.scored[1]) consider(l.sc[1], l.ncont[1]);
+          fixed_point = l.nclose2 == l.nclose1 &&
+                        std::equal(l.close2.begin(), l.close2.begin() + l.nclose2, frag);
+          if (!fixed_point) {
+            nclose = l.nclose2;
+            std::copy_n(l.close2.begin(), nclose, close);
+            fixed_point = extend(2, nclose);
+          }
+        }
+        ws.memo.end_extension(fixed_point);
+      }
     }
   }
 

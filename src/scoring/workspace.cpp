@@ -23,6 +23,7 @@ ScoringWorkspace::ScoringWorkspace(int l1_, int l2_)
   frag2.resize(npair);
   seedstart.resize(npair + 2);
   seedfit.resize(npair + 2);
+  seedlanes.assign(4, SeedLane(npair));
   frag.resize(npair);
   closepairs.resize(npair);
   alnpos1.assign(nres, -1);

@@ -174,11 +174,12 @@ TEST(Tmsearch, WorkingDistanceScaleHasAFloorOfHalf) {
   EXPECT_NE(a.score, Search(*s1, *s2, par, 0.7, 4.5, 3, 0).score);
 }
 
-// Trials that cannot beat the best so far are not scored; the search must find
-// the same superposition, score, RMSD and contacts, bit for bit, as when every
-// trial is scored: real pairs under threadings and shuffled maps, all modes,
+// Trials that cannot beat the best so far are not scored, and seeds are made
+// four at a time; the search must find the same superposition, score, RMSD
+// and contacts, bit for bit, as when every trial is scored and the seeds are
+// made one by one: real pairs under threadings and shuffled maps, all modes,
 // both scores, with and without a residue in two pairs.
-TEST(Tmsearch, SkippingTrialsBelowTheBestChangesNothing) {
+TEST(Tmsearch, SkippingTrialsAndGroupingSeedsChangeNothing) {
   const char* names[][2] = {{"1A2K_AB", "1AZS_AB"}, {"1BGX_AB", "7CEI_AB"}};
   int skipped_somewhere = 0;
   for (const auto& [na, nb] : names) {
@@ -205,11 +206,13 @@ TEST(Tmsearch, SkippingTrialsBelowTheBestChangesNothing) {
             ScoringWorkspace ws(a->len, b->len);
             Context ctx{*a, *b, par, ws};
             detail::tmsearch_every_trial = every == 1;
+            detail::tmsearch_seed_group = every == 1 ? 1 : 4;
             tmsearch(ctx, 3.3, 4.5, n, p1.data(), r1.data(), p2.data(), r2.data(), score[every],
                      rmsd[every], mode, type, ncontact[every]);
             x1[every] = p1;
           }
           detail::tmsearch_every_trial = false;
+          detail::tmsearch_seed_group = 4;
           const auto where = ::testing::Message() << na << " " << nb << " variant " << variant
                                                   << " mode " << mode << " type " << type;
           EXPECT_EQ(score[0], score[1]) << where;
