@@ -16,6 +16,13 @@ bool FragmentMemo::replays(const int* f, int len, int it) {
   return false;
 }
 
+bool FragmentMemo::seen(const int* f, int len, int it) const {
+  const int e = seen_.find(f, len, 0);
+  if (e < 0) return false;
+  const Visit& v = seen_.at(e);
+  return v.fixed || v.it <= it;
+}
+
 void FragmentMemo::end_extension(bool fixed_point) {
   if (fixed_point)
     for (int e : extension_) seen_.at(e).fixed = true;

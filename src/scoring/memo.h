@@ -62,6 +62,7 @@ class SequenceMap {
     return slot_[s];
   }
   V& at(int e) { return entry_[e].value; }
+  const V& at(int e) const { return entry_[e].value; }
 
  private:
   struct Entry {
@@ -149,6 +150,8 @@ class FragmentMemo {
   // an earlier one. Otherwise remembers the fragment as visited at `it` on
   // the current extension and returns false.
   bool replays(const int* f, int len, int it);
+  // Whether replays would be true for this fragment now (remembering nothing).
+  bool seen(const int* f, int len, int it) const;
   // The current extension ended on a fixed point: so does every extension
   // that reaches one of its fragments.
   void end_extension(bool fixed_point);

@@ -127,6 +127,7 @@ struct ScoringWorkspace {
     double sc[2] = {}, u[3][3] = {}, t[3] = {};
     int ncont[2] = {};
     bool scored[2] = {};
+    bool made = false;  // the first extension step was made
   };
   std::vector<SeedLane> seedlanes;
   std::vector<int> alnpos1, alnpos2;

@@ -651,7 +651,10 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
     // taken seed by seed in order, as if made one after the other: a trial
     // made before an earlier seed's extension was skipped only when it could
     // not beat the best of that moment, which is no higher, and a first step
-    // that replays a scored fragment is dropped.
+    // that replays a scored fragment is dropped. A first step that will
+    // surely replay one (met in an earlier group, or the first step of an
+    // earlier seed of the group) is not made at all; should one that was
+    // not made turn out to be needed, it is made then.
     const int group = std::clamp(detail::tmsearch_seed_group, 1, 4);
     for (int g0 = 0; g0 < nstart; g0 += group) {
       const int lanes = std::min(group, nstart - g0);
@@ -662,23 +665,38 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
         sl[k].scored[0] = score_trial(ctx, dseed, d0w, n, restricted, best, sl[k].sc[0],
                                       sl[k].close1.data(), sl[k].nclose1, scoretype, sl[k].ncont[0],
                                       alnres1, alnres2);
-        for (int m = 0; m < sl[k].nclose1; ++m) {
-          sl[k].p1[m] = ws.unmoved1[sl[k].close1[m]];
-          sl[k].p2[m] = ws.fixed2[sl[k].close1[m]];
+        const int* c1 = sl[k].close1.data();
+        const int n1 = sl[k].nclose1;
+        bool replay = ws.memo.seen(c1, n1, 1);
+        for (int j = 0; j < k && !replay; ++j)
+          replay = sl[j].nclose1 == n1 && std::equal(c1, c1 + n1, sl[j].close1.begin());
+        sl[k].made = !replay;
+        if (replay) continue;
+        for (int m = 0; m < n1; ++m) {
+          sl[k].p1[m] = ws.unmoved1[c1[m]];
+          sl[k].p2[m] = ws.fixed2[c1[m]];
         }
       }
       const Coord* x[4];
       const Coord* y[4];
       int np[4];
+      int made = 0;
       for (int k = 0; k < 4; ++k) {
         const ScoringWorkspace::SeedLane& l = sl[std::min(k, lanes - 1)];
         x[k] = l.p1.data();
         y[k] = l.p2.data();
-        np[k] = k < lanes ? l.nclose1 : 0;
+        np[k] = k < lanes && l.made ? l.nclose1 : 0;
+        made += np[k] > 0;
       }
       double u4[4][3][3], t4[4][3];
-      superpose4(x, y, np, u4, t4);
+      if (made > 1) {
+        superpose4(x, y, np, u4, t4);
+      } else {
+        for (int k = 0; k < lanes; ++k)
+          if (sl[k].made) superpose(x[k], y[k], np[k], u4[k], t4[k]);
+      }
       for (int k = 0; k < lanes; ++k) {
+        if (!sl[k].made) continue;
         std::copy(&u4[k][0][0], &u4[k][0][0] + 9, &sl[k].u[0][0]);
         std::copy(t4[k], t4[k] + 3, sl[k].t);
         move_pairs(ws, n, sl[k].u, sl[k].t);
@@ -696,7 +714,11 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
         bool fixed_point = false;
         int nclose = l.nclose1;
         std::copy_n(l.close1.begin(), nclose, frag);
-        if (!ws.memo.replays(frag, nclose, 1)) {
+        if (!l.made) {
+          // (surely a replay; made as the plain extension does should it not be)
+          std::copy_n(l.close1.begin(), nclose, close);
+          fixed_point = extend(1, nclose);
+        } else if (!ws.memo.replays(frag, nclose, 1)) {
           std::copy(&l.u[0][0], &l.u[0][0] + 9, &u[0][0]);
           std::copy(l.t, l.t + 3, t);
           if (l.scored[1]) consider(l.sc[1], l.ncont[1]);
