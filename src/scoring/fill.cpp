@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 
 #include "scoring/cpu.h"
 #include "scoring/scoring.h"
@@ -79,7 +78,8 @@ __attribute__((target("avx2"))) void mark_hits_avx2(std::uint64_t* colj, const d
     const __m256d dz = _mm256_sub_pd(_mm256_loadu_pd(mz + i), vz);
     const __m256d dd = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)),
                                      _mm256_mul_pd(dz, dz));
-    or_bits(colj, i, static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(dd, vcut, _CMP_LE_OQ))));
+    const int m = _mm256_movemask_pd(_mm256_cmp_pd(dd, vcut, _CMP_LE_OQ));
+    or_bits(colj, i, static_cast<unsigned>(m));
   }
   mark_hits_plain(colj, mx, my, mz, i, hi, bx, by, bz, cut2);
 }
@@ -119,7 +119,8 @@ __attribute__((target("avx2"))) void terms_and_hits_avx2(double* c, std::uint64_
                                      _mm256_mul_pd(dz, dz));
     const __m256d q = _mm256_div_pd(one, _mm256_add_pd(_mm256_div_pd(dd, vscale), one));
     _mm256_storeu_pd(c + i, _mm256_mul_pd(vfactor, q));
-    or_bits(colj, i, static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(dd, vcut, _CMP_LE_OQ))));
+    const int m = _mm256_movemask_pd(_mm256_cmp_pd(dd, vcut, _CMP_LE_OQ));
+    or_bits(colj, i, static_cast<unsigned>(m));
   }
   terms_and_hits_plain(c, colj, mx, my, mz, i, hi, bx, by, bz, scale2, factor, cut2);
 }

@@ -81,7 +81,8 @@ class SequenceMap {
     constexpr std::uint64_t kMul = 0xff51afd7ed558ccdull;
     std::uint64_t h0 = 0x9e3779b97f4a7c15ull ^ static_cast<std::uint64_t>(len) ^
                        (static_cast<std::uint64_t>(static_cast<std::uint32_t>(tag)) << 32);
-    std::uint64_t h1 = 0xc2b2ae3d27d4eb4full, h2 = 0x165667b19e3779f9ull, h3 = 0x27d4eb2f165667c5ull;
+    std::uint64_t h1 = 0xc2b2ae3d27d4eb4full, h2 = 0x165667b19e3779f9ull,
+                  h3 = 0x27d4eb2f165667c5ull;
     int m = 0;
     for (; m + 8 <= len; m += 8) {
       std::uint64_t w[4];

@@ -193,7 +193,8 @@ TEST(Tmsearch, SkippingTrialsAndGroupingSeedsChangeNothing) {
       if (variant == 1)  // a threading with an offset
         for (int k = 0; k < n; ++k) r1[k] = (k + 7) % n + 1;
       if (variant == 2)  // shuffled
-        for (int k = n - 1; k > 0; --k) std::swap(r1[k], r1[static_cast<int>((r.next() + 1) / 2 * k)]);
+        for (int k = n - 1; k > 0; --k)
+          std::swap(r1[k], r1[static_cast<int>((r.next() + 1) / 2 * k)]);
       if (variant == 3) r1[5] = r1[6];  // a residue in two pairs: no candidate lists
       for (int mode = 1; mode <= 3; ++mode)
         for (int type = 0; type <= 1; ++type) {
