@@ -65,6 +65,23 @@ inline void or_bits(std::uint64_t* set, int i, unsigned m) {
   if (shift > 60) set[(i >> 6) + 1] |= std::uint64_t{m} >> (64 - shift);
 }
 
+// The squared distances of moved residues i..i+3 to the point (vx, vy, vz),
+// and whether each lies within the cutoff, as four bits.
+struct Four {
+  __m256d dd;
+  unsigned within;
+};
+__attribute__((target("avx2"))) inline Four distances4(const double* mx, const double* my,
+                                                       const double* mz, int i, __m256d vx,
+                                                       __m256d vy, __m256d vz, __m256d vcut) {
+  const __m256d dx = _mm256_sub_pd(_mm256_loadu_pd(mx + i), vx);
+  const __m256d dy = _mm256_sub_pd(_mm256_loadu_pd(my + i), vy);
+  const __m256d dz = _mm256_sub_pd(_mm256_loadu_pd(mz + i), vz);
+  const __m256d dd = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)),
+                                   _mm256_mul_pd(dz, dz));
+  return {dd, static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(dd, vcut, _CMP_LE_OQ)))};
+}
+
 __attribute__((target("avx2"))) void mark_hits_avx2(std::uint64_t* colj, const double* mx,
                                                     const double* my, const double* mz, int lo,
                                                     int hi, double bx, double by, double bz,
@@ -72,15 +89,7 @@ __attribute__((target("avx2"))) void mark_hits_avx2(std::uint64_t* colj, const d
   const __m256d vx = _mm256_set1_pd(bx), vy = _mm256_set1_pd(by), vz = _mm256_set1_pd(bz);
   const __m256d vcut = _mm256_set1_pd(cut2);
   int i = lo;
-  for (; i + 4 <= hi; i += 4) {
-    const __m256d dx = _mm256_sub_pd(_mm256_loadu_pd(mx + i), vx);
-    const __m256d dy = _mm256_sub_pd(_mm256_loadu_pd(my + i), vy);
-    const __m256d dz = _mm256_sub_pd(_mm256_loadu_pd(mz + i), vz);
-    const __m256d dd = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)),
-                                     _mm256_mul_pd(dz, dz));
-    const int m = _mm256_movemask_pd(_mm256_cmp_pd(dd, vcut, _CMP_LE_OQ));
-    or_bits(colj, i, static_cast<unsigned>(m));
-  }
+  for (; i + 4 <= hi; i += 4) or_bits(colj, i, distances4(mx, my, mz, i, vx, vy, vz, vcut).within);
   mark_hits_plain(colj, mx, my, mz, i, hi, bx, by, bz, cut2);
 }
 #endif
@@ -112,15 +121,10 @@ __attribute__((target("avx2"))) void terms_and_hits_avx2(double* c, std::uint64_
   const __m256d one = _mm256_set1_pd(1.0), vfactor = _mm256_set1_pd(factor);
   int i = lo;
   for (; i + 4 <= hi; i += 4) {
-    const __m256d dx = _mm256_sub_pd(_mm256_loadu_pd(mx + i), vx);
-    const __m256d dy = _mm256_sub_pd(_mm256_loadu_pd(my + i), vy);
-    const __m256d dz = _mm256_sub_pd(_mm256_loadu_pd(mz + i), vz);
-    const __m256d dd = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)),
-                                     _mm256_mul_pd(dz, dz));
-    const __m256d q = _mm256_div_pd(one, _mm256_add_pd(_mm256_div_pd(dd, vscale), one));
+    const Four f = distances4(mx, my, mz, i, vx, vy, vz, vcut);
+    const __m256d q = _mm256_div_pd(one, _mm256_add_pd(_mm256_div_pd(f.dd, vscale), one));
     _mm256_storeu_pd(c + i, _mm256_mul_pd(vfactor, q));
-    const int m = _mm256_movemask_pd(_mm256_cmp_pd(dd, vcut, _CMP_LE_OQ));
-    or_bits(colj, i, static_cast<unsigned>(m));
+    or_bits(colj, i, f.within);
   }
   terms_and_hits_plain(c, colj, mx, my, mz, i, hi, bx, by, bz, scale2, factor, cut2);
 }
