@@ -23,7 +23,8 @@ ScoringWorkspace::ScoringWorkspace(int l1_, int l2_)
   frag2.resize(npair);
   seedstart.resize(npair + 2);
   seedfit.resize(npair + 2);
-  seedlanes.assign(4, SeedLane(npair));
+  seedlanes.reserve(4);
+  for (int k = 0; k < 4; ++k) seedlanes.emplace_back(npair);
   frag.resize(npair);
   closepairs.resize(npair);
   alnpos1.assign(nres, -1);
