@@ -53,13 +53,14 @@ int collect_by_structure1(Context& ctx, const int* invmap) {
 
 }  // namespace
 
-void fill_pending(Context& ctx, ScoreMatrix& smat) {
+bool fill_pending(Context& ctx, ScoreMatrix& smat) {
   ScoringWorkspace& ws = ctx.ws;
-  if (!ws.pending_fill) return;
+  if (!ws.pending_fill) return false;
   ws.pending_fill = false;
   const double d0 = ctx.par.d0[0];
   fill_pair_matrix(ws, ctx.s1, ctx.s2, ctx.s1.len, ctx.s2.len, ws.su, ws.st, d0 * d0,
                    ctx.par.contcf[1], ws.pending_weighted, smat);
+  return true;
 }
 
 void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat, int scoretype,

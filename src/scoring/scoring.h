@@ -240,8 +240,8 @@ class PairColumns {
 void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat, int scoretype,
                int tryorder1, int fast, int& order1used, bool fill = true);
 // Fills smat as the latest get_score call would have (nothing when that call
-// filled its matrix already or left it untouched).
-void fill_pending(Context& ctx, ScoreMatrix& smat);
+// filled its matrix already or left it untouched); returns whether it did.
+bool fill_pending(Context& ctx, ScoreMatrix& smat);
 
 void get_fcol_4s(int i, int j, const FlagMatrix& pairflag, double& fcol, int& nmatch,
                  const Structure& a, const Structure& b);

@@ -226,9 +226,49 @@ DpTables::DpTables(int n) : n_(n < 0 ? 0 : n) {
 
 namespace {
 
+// One column of the recurrence, rows 1..l1, whichever the gap penalty.
+inline void one_column(bool gapless, const double* s, const double* vprev,
+                       const std::uint8_t* fprev, double* vcur, std::uint8_t* fcur, int l1,
+                       double gap, DpTables& t) {
+  if (gapless)
+    column_gapless(s, vprev, vcur, fcur, l1, t.dval.data(), t.mval.data());
+  else
+    column_general(s, vprev, fprev, vcur, fcur, l1, gap);
+}
+
+// Rows 1..k1 of a side-2 column: every cell scores kOtherSide, so none is
+// entered diagonally, and each is the larger of the gap moves, the one from
+// the left (with its penalty where that cell was entered diagonally) and the
+// one carried down the column, as the recurrence makes it.
+void cross_rows(const double* vprev, const std::uint8_t* fprev, double* vcur,
+                std::uint8_t* fcur, int k1, double gap, bool gapless) {
+  double h = vcur[0];
+  for (int i = 1; i <= k1; ++i) {
+    const double v = !gapless && (fprev[i] & kDiag) ? vprev[i] + gap : vprev[i];
+    fcur[i] = v <= h ? kUp : 0;
+    h = vcur[i] = std::max(h, v);
+  }
+}
+
 // The recurrence over the columns that column(j) yields (s[i - 1] = score(i, j)).
+//
+// With two sides, the cells across them score kOtherSide, more than any path
+// value (at most 1.01 per aligned pair, at least the gap penalty) below zero:
+// a diagonal move into one always loses, and their values follow from the
+// sides' cells without being computed.
+// - Side-1 columns j, rows below k1: each cell is the larger of the carried
+//   move h (from row k1) and the cell to its left, so all of them hold one
+//   value c(j) = max(h, c(j - 1)), c(0) = 0; their flags are "step back in
+//   structure 1", except at row k1 + 1 where it holds when c(j - 1) <= h.
+//   The values are written once, for the first side-2 column to read.
+// - Side-2 columns, rows 1..k1: a running maximum of the gap moves from the
+//   left (cross_rows). From the second such column on, the column to the
+//   left holds no diagonal entries there and is itself a running maximum, so
+//   the values repeat it (equal numbers: the two value columns need no
+//   writing) and the flags repeat those of that second column.
 template <class Columns>
-void run_dp(Columns&& column, double gap, int l1, int l2, int* invmap, DpTables& t) {
+void run_dp(Columns&& column, double gap, int l1, int l2, DpSides sides, int* invmap,
+            DpTables& t) {
   // Cell (i, j), i = 0..l1, j = 0..l2, lives at j * ld + i: each column of the
   // flag table is contiguous, like the score matrix, and the fill walks it in
   // order. Row 0 and column 0 hold value 0 and no flags: leading gaps are free.
@@ -246,16 +286,40 @@ void run_dp(Columns&& column, double gap, int l1, int l2, int* invmap, DpTables&
   std::fill_n(vprev, ld, 0.0);
   vcur[0] = 0.0;
   const bool gapless = gap == 0.0;  // also -0.0: adding it changes no path value either
-  for (int j = 1; j <= l2; ++j) {
-    const double* s = column(j);
-    const std::uint8_t* fprev = flag + (j - 1) * ld;
-    std::uint8_t* fcur = flag + j * ld;
-    if (gapless)
-      column_gapless(s, vprev, vcur, fcur, l1, t.dval.data(), t.mval.data());
-    else
-      column_general(s, vprev, fprev, vcur, fcur, l1, gap);
-    std::swap(vprev, vcur);
-    vcur[0] = 0.0;
+  const int k1 = sides.k1, k2 = sides.k2;
+  const bool two = k1 > 0 && k1 < l1 && k2 > 0 && k2 < l2;
+  if (!two) {
+    for (int j = 1; j <= l2; ++j) {
+      one_column(gapless, column(j), vprev, flag + (j - 1) * ld, vcur, flag + j * ld, l1, gap, t);
+      std::swap(vprev, vcur);
+      vcur[0] = 0.0;
+    }
+  } else {
+    double c = 0.0;  // the rows below k1 of the latest side-1 column
+    for (int j = 1; j <= k2; ++j) {
+      std::uint8_t* fcur = flag + j * ld;
+      one_column(gapless, column(j), vprev, flag + (j - 1) * ld, vcur, fcur, k1, gap, t);
+      const double h = !gapless && (fcur[k1] & kDiag) ? vcur[k1] + gap : vcur[k1];
+      fcur[k1 + 1] = c <= h ? kUp : 0;
+      std::fill(fcur + k1 + 2, fcur + ld, kUp);
+      c = std::max(h, c);
+      std::swap(vprev, vcur);
+      vcur[0] = 0.0;
+    }
+    std::fill(vprev + k1 + 1, vprev + ld, c);
+    const std::uint8_t* repeat = flag + static_cast<size_t>(k2 + 2) * ld;
+    for (int j = k2 + 1; j <= l2; ++j) {
+      const double* s = column(j);
+      const std::uint8_t* fprev = flag + (j - 1) * ld;
+      std::uint8_t* fcur = flag + j * ld;
+      if (j <= k2 + 2)
+        cross_rows(vprev, fprev, vcur, fcur, k1, gap, gapless);
+      else
+        std::copy_n(repeat + 1, k1, fcur + 1);
+      one_column(gapless, s + k1, vprev + k1, fprev + k1, vcur + k1, fcur + k1, l1 - k1, gap, t);
+      std::swap(vprev, vcur);
+      vcur[0] = 0.0;
+    }
   }
 
   int i = l1;
@@ -294,16 +358,18 @@ bool fits(int n, int l1, int l2, const DpTables& t) {
 
 }  // namespace
 
-void dp(int n, const ScoreMatrix& score, double gap, int l1, int l2, int* invmap, DpTables& t) {
+void dp(int n, const ScoreMatrix& score, double gap, int l1, int l2, int* invmap, DpTables& t,
+        DpSides sides) {
   if (!fits(n, l1, l2, t) || (l1 > 0 && l2 > 0 && (l1 > score.ld() || l2 > score.cols())))
     throw std::invalid_argument("dp: alignment lengths exceed the score matrix or the work tables");
-  run_dp([&](int j) { return &score(1, j); }, gap, l1, l2, invmap, t);
+  run_dp([&](int j) { return &score(1, j); }, gap, l1, l2, sides, invmap, t);
 }
 
-void dp(int n, ScoreColumns& columns, double gap, int l1, int l2, int* invmap, DpTables& t) {
+void dp(int n, ScoreColumns& columns, double gap, int l1, int l2, int* invmap, DpTables& t,
+        DpSides sides) {
   if (!fits(n, l1, l2, t))
     throw std::invalid_argument("dp: alignment lengths exceed the work tables");
-  run_dp([&](int j) { return columns.column(j); }, gap, l1, l2, invmap, t);
+  run_dp([&](int j) { return columns.column(j); }, gap, l1, l2, sides, invmap, t);
 }
 
 }  // namespace tarvix

@@ -26,6 +26,16 @@ struct DpTables {
   int n_;
 };
 
+// Where a score matrix splits into the two interface sides: rows 1..k1 and
+// columns 1..k2 are side 1, the rest side 2. A cell of one side's row and the
+// other side's column scores kOtherSide, far below any path, so dp need not
+// read or compute it: no path goes through it diagonally, and the values it
+// passes on follow from the sides' own cells (see run_dp). {0, 0}: one block.
+struct DpSides {
+  int k1 = 0;
+  int k2 = 0;
+};
+
 // Aligns residues 1..l1 of structure 1 with residues 1..l2 of structure 2 so
 // that the summed score(i, j) of aligned pairs plus the gap penalties is
 // largest. `gap` (0 or negative) is added once whenever a path leaves an
@@ -34,7 +44,9 @@ struct DpTables {
 // structure 1. invmap[j] (j = 1..l2) receives the aligned residue of structure
 // 1 or -1. n is the dimension of the score matrix (l1, l2 <= n); the tables
 // must have been built for at least max(l1, l2).
-void dp(int n, const ScoreMatrix& score, double gap, int l1, int l2, int* invmap, DpTables& t);
+// With sides, the cross-side cells must score kOtherSide; dp does not read them.
+void dp(int n, const ScoreMatrix& score, double gap, int l1, int l2, int* invmap, DpTables& t,
+        DpSides sides = {});
 
 // Where dp can read its score matrix from instead: one column at a time,
 // each once, in order, without the matrix ever being stored.
@@ -46,7 +58,8 @@ class ScoreColumns {
 };
 
 // dp on the columns of `columns`; n bounds l1 and l2 as above.
-void dp(int n, ScoreColumns& columns, double gap, int l1, int l2, int* invmap, DpTables& t);
+void dp(int n, ScoreColumns& columns, double gap, int l1, int l2, int* invmap, DpTables& t,
+        DpSides sides = {});
 
 namespace detail {
 // The zero-penalty column takes AVX2 where the processor has it; this makes

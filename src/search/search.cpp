@@ -9,6 +9,24 @@ namespace tarvix {
 namespace {
 
 void reset_map(int* map, int n) { std::fill_n(map + 1, n, -1); }
+
+// Residues 1..k of s on side 1 and k+1..len on side 2: k, or -1 for any
+// other layout.
+int side1_end(const Structure& s, int len) {
+  int k = 0;
+  while (k < len && s.id2chain[k + 1] == 1) ++k;
+  for (int i = k + 1; i <= len; ++i)
+    if (s.id2chain[i] != 2) return -1;
+  return k;
+}
+
+// The sides of a score matrix of a (rows) against b (columns) filled by
+// PairColumns, whose cross-side cells score kOtherSide (see DpSides).
+DpSides matrix_sides(const Structure& a, const Structure& b, int lena, int lenb) {
+  const int k1 = side1_end(a, lena), k2 = side1_end(b, lenb);
+  if (k1 < 0 || k2 < 0) return {};
+  return {k1, k2};
+}
 void copy_map(const int* from, int* to, int n) { std::copy_n(from + 1, n, to + 1); }
 
 // The columns of a generator's score matrix, made as dp asks for them.
@@ -42,7 +60,7 @@ void align_under_map(Context& ctx, SearchWorkspace& ws, const Structure& a, cons
   superpose(ws.pa.data(), ws.pb.data(), n, u, t);
   PairColumns cols(ctx.ws, a, b, lena, lenb, u, t, s0sq, ctx.par.contcf[1], contact_flag == 1);
   StreamedColumns stream(cols, ws.colbuf.data());
-  dp(ws.n, stream, 0.0, lena, lenb, map, ws.dpt);
+  dp(ws.n, stream, 0.0, lena, lenb, map, ws.dpt, matrix_sides(a, b, lena, lenb));
 }
 
 double search_scale_sq(const ScoringParams& par) {
@@ -423,7 +441,14 @@ void iter_search(Context& ctx, SearchWorkspace& ws, double& best, double fractio
   // and the next pass starts from the pass's best (saved) or, when no
   // evaluation of the pass beat -1, from the latest. The last pass's best is
   // read by nobody.
-  if (get_alnlen(wmap, l2) < 3) ws.saved.fill_block(l1, l2, 0.0);
+  // A filled matrix splits into the sides, where dp leaves the cells across
+  // them alone; the zeros do not.
+  const DpSides sides = matrix_sides(ctx.s1, ctx.s2, l1, l2);
+  bool saved_sided = true, work_sided = true;
+  if (get_alnlen(wmap, l2) < 3) {
+    ws.saved.fill_block(l1, l2, 0.0);
+    saved_sided = false;
+  }
   get_score(ctx, wmap, s0, ws.saved, scoretype, 0, fast, order1used, /*fill=*/false);
   if (s0 - best > 1e-6) {
     best = s0;
@@ -431,7 +456,7 @@ void iter_search(Context& ctx, SearchWorkspace& ws, double& best, double fractio
     copy_map(wmap, start, l2);
   }
   if (!(fraction < 0.0 || s0 - fraction * best > 1e-6)) return;
-  fill_pending(ctx, ws.saved);
+  saved_sided = fill_pending(ctx, ws.saved) || saved_sided;
   ScoreHistory history;  // kept across the passes
   bool copyback = true;
   for (int g = 0; g < npass; ++g) {
@@ -440,10 +465,11 @@ void iter_search(Context& ctx, SearchWorkspace& ws, double& best, double fractio
     double passbest = -1.0;
     if (copyback) {
       ws.work.copy_block(ws.saved, l1, l2);
+      work_sided = saved_sided;
       copyback = false;
     }
     for (int id = 1; id <= niter; ++id) {
-      dp(ws.n, ws.work, gap, l1, l2, wmap, ws.dpt);
+      dp(ws.n, ws.work, gap, l1, l2, wmap, ws.dpt, work_sided ? sides : DpSides{});
       double s = 0.0;
       get_score(ctx, wmap, s, ws.work, scoretype, 0, fast, order1used, /*fill=*/false);
       if (s - best > 1e-6) {
@@ -454,15 +480,16 @@ void iter_search(Context& ctx, SearchWorkspace& ws, double& best, double fractio
       if (s > passbest) {
         passbest = s;
         if (!last_pass) {
-          fill_pending(ctx, ws.work);
+          work_sided = fill_pending(ctx, ws.work) || work_sided;
           ws.saved.copy_block(ws.work, l1, l2);
+          saved_sided = work_sided;
           copyback = true;
         }
       }
       if (history.repeats(s, id)) break;
-      if (id < niter) fill_pending(ctx, ws.work);
+      if (id < niter) work_sided = fill_pending(ctx, ws.work) || work_sided;
     }
-    if (!last_pass && !copyback) fill_pending(ctx, ws.work);
+    if (!last_pass && !copyback) work_sided = fill_pending(ctx, ws.work) || work_sided;
   }
 }
 

@@ -142,5 +142,48 @@ TEST(Dp, MatchesTheCellByCellRecurrenceAndReusesTables) {
   detail::dp_use_sse2(false);
 }
 
+// Two interface sides: the cross-side cells score kOtherSide and are not read
+// with the sides given. Side blocks down to one row or column, tied and
+// negative scores and NaNs, every caller's penalty: the alignment must be the
+// one the whole matrix gives.
+TEST(Dp, TwoSidesGiveTheAlignmentOfTheWholeMatrix) {
+  for (bool sse2 : {false, true}) {
+    detail::dp_use_sse2(sse2);
+    std::mt19937 rng(77);
+    const int cap = 30;
+    DpTables shared(cap);
+    std::vector<int> plain(cap + 1), sided(cap + 1);
+    for (int trial = 0; trial < 600; ++trial) {
+      const int l1 = 2 + static_cast<int>(rng() % (cap - 1));
+      const int l2 = 2 + static_cast<int>(rng() % (cap - 1));
+      const int k1 = 1 + static_cast<int>(rng() % (l1 - 1));
+      const int k2 = 1 + static_cast<int>(rng() % (l2 - 1));
+      const int n = std::max(l1, l2);
+      ScoreMatrix s(n, n, 0.0);
+      for (int j = 1; j <= l2; ++j)
+        for (int i = 1; i <= l1; ++i) {
+          if ((i <= k1) != (j <= k2)) {
+            s(i, j) = kOtherSide;
+            continue;
+          }
+          const int level = static_cast<int>(rng() % 9);
+          s(i, j) = trial % 3 == 0 ? level * 0.125 : (level - 3) * 0.25;
+          if (rng() % 131 == 0) s(i, j) = std::numeric_limits<double>::quiet_NaN();
+        }
+      const double gaps[4] = {0.0, -0.6, -1.0, -0.0};
+      const double gap = gaps[trial % 4];
+      dp(n, s, gap, l1, l2, plain.data(), shared);
+      // The cross cells must not matter at all.
+      for (int j = 1; j <= l2; ++j)
+        for (int i = 1; i <= l1; ++i)
+          if ((i <= k1) != (j <= k2)) s(i, j) = std::numeric_limits<double>::quiet_NaN();
+      dp(n, s, gap, l1, l2, sided.data(), shared, DpSides{k1, k2});
+      for (int j = 1; j <= l2; ++j)
+        ASSERT_EQ(sided[j], plain[j]) << "trial " << trial << " j " << j << " sse2 " << sse2;
+    }
+  }
+  detail::dp_use_sse2(false);
+}
+
 }  // namespace
 }  // namespace tarvix
