@@ -163,6 +163,26 @@ void terms_and_hits(double* c, std::uint64_t* colj, const double* mx, const doub
 
 }  // namespace
 
+namespace {
+
+// Residues 1..k of s on side 1 and k+1..len on side 2: k, or -1 for any
+// other layout.
+int side1_end(const Structure& s, int len) {
+  int k = 0;
+  while (k < len && s.id2chain[k + 1] == 1) ++k;
+  for (int i = k + 1; i <= len; ++i)
+    if (s.id2chain[i] != 2) return -1;
+  return k;
+}
+
+}  // namespace
+
+bool split_sides(const Structure& a, const Structure& b, int lena, int lenb, int& k1, int& k2) {
+  k1 = side1_end(a, lena);
+  k2 = side1_end(b, lenb);
+  return k1 > 0 && k1 < lena && k2 > 0 && k2 < lenb;
+}
+
 MatchSets::MatchSets(int n)
     : w(n / 64 + 1),
       col(static_cast<size_t>(n + 1) * static_cast<size_t>(w), 0),
@@ -281,9 +301,9 @@ void PairColumns::terms(int j, double* c, bool mark) {
   const double factor = weighted_ ? 0.01 : 1.0;
   for (int r = 0; r < nrun_; ++r) {
     const int lo = runstart[r], hi = runstart[r + 1];
-    if (a.id2chain[lo] != side)
-      std::fill(c + lo, c + hi, kOtherSide);
-    else if (mark)
+    if (a.id2chain[lo] != side) {
+      if (cross_) std::fill(c + lo, c + hi, kOtherSide);
+    } else if (mark)
       terms_and_hits(c, colj, mx, my, mz, lo, hi, bx, by, bz, scale2_, factor, cut2_);
     else
       column_terms(c, mx, my, mz, lo, hi, bx, by, bz, scale2_, factor);
@@ -335,8 +355,10 @@ void PairColumns::overlap(int j, double* c) {
 
 void fill_pair_matrix(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
                       int lenb, const double u[3][3], const double t[3], double scale2, double cut2,
-                      bool weighted, ScoreMatrix& smat) {
+                      bool weighted, ScoreMatrix& smat, bool cross) {
   PairColumns cols(ws, a, b, lena, lenb, u, t, scale2, cut2, weighted, /*streamed=*/false);
+  int k1, k2;
+  if (!cross && split_sides(a, b, lena, lenb, k1, k2)) cols.skip_cross();
   cols.fill(smat, lenb);
 }
 

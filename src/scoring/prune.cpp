@@ -45,7 +45,8 @@ void get_rms_score(Context& ctx, ScoreMatrix& smat, const int* invmap, int l1, i
   double u[3][3], t[3];
   fit_map(ctx, invmap, l2, u, t);
   const double dd = std::max(ctx.par.d0[0] + 1.5, ctx.par.d0min);
-  fill_pair_matrix(ctx.ws, ctx.s1, ctx.s2, l1, l2, u, t, dd * dd, 0.0, false, smat);
+  fill_pair_matrix(ctx.ws, ctx.s1, ctx.s2, l1, l2, u, t, dd * dd, 0.0, false, smat,
+                   /*cross=*/false);
 }
 
 }  // namespace tarvix

@@ -59,7 +59,7 @@ bool fill_pending(Context& ctx, ScoreMatrix& smat) {
   ws.pending_fill = false;
   const double d0 = ctx.par.d0[0];
   fill_pair_matrix(ws, ctx.s1, ctx.s2, ctx.s1.len, ctx.s2.len, ws.su, ws.st, d0 * d0,
-                   ctx.par.contcf[1], ws.pending_weighted, smat);
+                   ctx.par.contcf[1], ws.pending_weighted, smat, /*cross=*/false);
   return true;
 }
 

@@ -188,14 +188,22 @@ void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1,
               int& nmatch);
 
 // ---- score matrix of a superposition -------------------------------------------
+// Whether residues 1..k1 of a and 1..k2 of b are side 1 and the rest side 2,
+// each side holding at least one residue of each: the score matrix then
+// splits into two side blocks and the two blocks across the sides.
+bool split_sides(const Structure& a, const Structure& b, int lena, int lenb, int& k1, int& k2);
+
 // smat(i, j), i = 1..lena, j = 1..lenb: residue i of a moved by (u, t) and
 // residue j of b score 1 / (D2 / scale2 + 1) when they lie on the same side,
 // kOtherSide otherwise. With `weighted` each term is multiplied by
 // (fcol + 0.01), fcol being the contact-overlap factor of get_fcol_4s under
 // the matched pairs (same side, D2 <= cut2), which ws.match then holds.
+// With cross false and a matrix that splits into sides (split_sides), the
+// cells across the sides are left as they are, for readers that never look
+// at them (dp given the sides, the assignment solver's side blocks).
 void fill_pair_matrix(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
                       int lenb, const double u[3][3], const double t[3], double scale2, double cut2,
-                      bool weighted, ScoreMatrix& smat);
+                      bool weighted, ScoreMatrix& smat, bool cross = true);
 namespace detail {
 extern bool fill_plain;  // tests: take the code for processors without AVX2
 }  // namespace detail
@@ -214,6 +222,8 @@ class PairColumns {
               bool streamed = true);
   void column(int j, double* c);
   void fill(ScoreMatrix& smat, int lenb);
+  // The cells across the sides are left unwritten from now on.
+  void skip_cross() { cross_ = false; }
 
  private:
   void clear_matches(int lenb);
@@ -230,12 +240,14 @@ class PairColumns {
   int lena_, nrun_ = 0;
   double scale2_, cut2_;
   bool weighted_;
+  bool cross_ = true;
 };
 
 // ---- interface score of an alignment -----------------------------------------
 // Scores invmap (normalised by Lmin; -1.0 below 3 pairs, smat then untouched)
-// and fills smat (rows 1..L1, columns 1..L2) from the best superposition.
-// With fill false the matrix is left for fill_pending: a caller that may not
+// and fills smat (rows 1..L1, columns 1..L2) from the best superposition;
+// where the matrix splits into sides, only the side blocks (every reader of
+// these matrices reads only those). With fill false the matrix is left for fill_pending: a caller that may not
 // read it scores first and fills only when it does.
 void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat, int scoretype,
                int tryorder1, int fast, int& order1used, bool fill = true);

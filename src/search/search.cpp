@@ -9,25 +9,15 @@ namespace tarvix {
 namespace {
 
 void reset_map(int* map, int n) { std::fill_n(map + 1, n, -1); }
-
-// Residues 1..k of s on side 1 and k+1..len on side 2: k, or -1 for any
-// other layout.
-int side1_end(const Structure& s, int len) {
-  int k = 0;
-  while (k < len && s.id2chain[k + 1] == 1) ++k;
-  for (int i = k + 1; i <= len; ++i)
-    if (s.id2chain[i] != 2) return -1;
-  return k;
-}
+void copy_map(const int* from, int* to, int n) { std::copy_n(from + 1, n, to + 1); }
 
 // The sides of a score matrix of a (rows) against b (columns) filled by
-// PairColumns, whose cross-side cells score kOtherSide (see DpSides).
+// PairColumns (see DpSides).
 DpSides matrix_sides(const Structure& a, const Structure& b, int lena, int lenb) {
-  const int k1 = side1_end(a, lena), k2 = side1_end(b, lenb);
-  if (k1 < 0 || k2 < 0) return {};
+  int k1, k2;
+  if (!split_sides(a, b, lena, lenb, k1, k2)) return {};
   return {k1, k2};
 }
-void copy_map(const int* from, int* to, int n) { std::copy_n(from + 1, n, to + 1); }
 
 // The columns of a generator's score matrix, made as dp asks for them.
 class StreamedColumns : public ScoreColumns {
@@ -59,8 +49,10 @@ void align_under_map(Context& ctx, SearchWorkspace& ws, const Structure& a, cons
   double u[3][3], t[3];
   superpose(ws.pa.data(), ws.pb.data(), n, u, t);
   PairColumns cols(ctx.ws, a, b, lena, lenb, u, t, s0sq, ctx.par.contcf[1], contact_flag == 1);
+  const DpSides sides = matrix_sides(a, b, lena, lenb);
+  if (sides.k1 > 0) cols.skip_cross();  // dp does not read them
   StreamedColumns stream(cols, ws.colbuf.data());
-  dp(ws.n, stream, 0.0, lena, lenb, map, ws.dpt, matrix_sides(a, b, lena, lenb));
+  dp(ws.n, stream, 0.0, lena, lenb, map, ws.dpt, sides);
 }
 
 double search_scale_sq(const ScoringParams& par) {

@@ -368,7 +368,7 @@ TEST(GetScore, MatrixEntriesFollowTheBestSuperposition) {
   Context ctx{*s1, *s2, par, ws};
   std::vector<int> map(l + 1);
   for (int j = 1; j <= l; ++j) map[j] = j;
-  ScoreMatrix tm(l, l), tx(l, l);
+  ScoreMatrix tm(l, l, 7.0), tx(l, l, 7.0);
   double stm, stx;
   int o1, o2;
   get_score(ctx, map.data(), stm, tm, 0, 0, 1, o1);
@@ -381,8 +381,9 @@ TEST(GetScore, MatrixEntriesFollowTheBestSuperposition) {
   for (int j = 1; j <= l; ++j)
     for (int i = 1; i <= l; ++i) {
       if (s1->id2chain[i] != s1->id2chain[j]) {
-        EXPECT_EQ(tm(i, j), kOtherSide);
-        EXPECT_EQ(tx(i, j), kOtherSide);
+        // Nobody reads the cells across the sides: they are left alone.
+        EXPECT_EQ(tm(i, j), 7.0);
+        EXPECT_EQ(tx(i, j), 7.0);
         EXPECT_FALSE(ws.match.matched(i, j));
         continue;
       }
@@ -493,7 +494,7 @@ TEST(Prune, RmsScoreMatrixUsesTheWidenedScale) {
   s2->ca[3] = {0.0, 0.0, 4.5};
   set_sides(*s1, 3), set_sides(*s2, 3);
   const std::vector<int> none(5, -1);  // no pairs: the identity
-  ScoreMatrix smat(4, 4);
+  ScoreMatrix smat(4, 4, 7.0);
   ScoringWorkspace ws(4, 4);
   ScoringParams par = params(2.0, 4, 5.0);
   par.d0min = 4.0;
@@ -501,7 +502,7 @@ TEST(Prune, RmsScoreMatrixUsesTheWidenedScale) {
   get_rms_score(ctx, smat, none.data(), 4, 4);
   EXPECT_EQ(smat(1, 1), 1.0);
   EXPECT_EQ(smat(1, 2), 0.5);  // distance 4 = max(2 + 1.5, 4)
-  EXPECT_EQ(smat(1, 4), kOtherSide);
+  EXPECT_EQ(smat(1, 4), 7.0);  // across the sides: left alone
   EXPECT_EQ(smat(4, 4), 1.0);
   par = params(3.0, 4, 5.0);
   get_rms_score(ctx, smat, none.data(), 4, 4);
