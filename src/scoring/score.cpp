@@ -95,6 +95,21 @@ void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat
     }
   }
 
+  // The search in structure-2 order is the whole of a call that does not try
+  // structure-1 order: when such a call scored this alignment, its result
+  // stands for that search, superposition included.
+  bool order2_known = false;
+  if (memo.enabled() && tryorder1 == 1) {
+    const int e = memo.scores.find(invmap + 1, l2, scoretype * 16 + mode);
+    if (e >= 0) {
+      const ScoreResult& r = memo.scores.at(e);
+      score = r.score;
+      std::copy(&r.u[0][0], &r.u[0][0] + 9, &ws.su[0][0]);
+      std::copy(r.t, r.t + 3, ws.st);
+      order2_known = true;
+    }
+  }
+
   // 4.
   const double d0 = par.d0[0];
   double d0search = std::min(d0, 8.0);
@@ -103,12 +118,15 @@ void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat
   // 5. search in structure-2 order
   double sc, rmsd;
   int ncontact;
-  tmsearch(ctx, d0, d0search, n, ws.m1a.data(), ws.r1a.data(), ws.p2a.data(), ws.r2a.data(), sc,
-           rmsd, mode, scoretype, ncontact);
-  score = n * sc / par.d0[1];
+  if (!order2_known) {
+    tmsearch(ctx, d0, d0search, n, ws.m1a.data(), ws.r1a.data(), ws.p2a.data(), ws.r2a.data(), sc,
+             rmsd, mode, scoretype, ncontact);
+    score = n * sc / par.d0[1];
+  }
 
   // 6. and in structure-1 order; the first result stays unless the second is
   // better by more than 1e-6
+  bool order1_won = false;
   if (tryorder1 == 1) {
     const int nb = collect_by_structure1(ctx, invmap);
     // An order-preserving map lists the same pairs in both orders: the search
@@ -123,6 +141,7 @@ void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat
       if (score2 - score > 1e-6) {
         score = score2;
         order1used = 1;
+        order1_won = true;
         std::copy_n(ws.p1b.begin(), nb, ws.p1a.begin());
         std::copy_n(ws.m1b.begin(), nb, ws.m1a.begin());
         std::copy_n(ws.p2b.begin(), nb, ws.p2a.begin());
@@ -136,7 +155,7 @@ void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat
   // 7.-10. the search's superposition as a rotation and translation, and the
   // matrix under it (matched pairs within contcf, contact weighting for the
   // TX-score)
-  superpose(ws.p1a.data(), ws.m1a.data(), n, ws.su, ws.st);
+  if (!order2_known || order1_won) superpose(ws.p1a.data(), ws.m1a.data(), n, ws.su, ws.st);
   if (memo.enabled()) {
     ScoreResult r{score, order1used, {}, {}};
     std::copy(&ws.su[0][0], &ws.su[0][0] + 9, &r.u[0][0]);

@@ -9,6 +9,8 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <numeric>
+#include <random>
 #include <vector>
 
 #include "scoring/scoring.h"
@@ -444,6 +446,50 @@ TEST(GetScore, SearchDistanceNormalisationAndOrdering) {
     EXPECT_EQ(score, -1.0);
     EXPECT_EQ(std::count(twice.data(), twice.data() + 24 * 24, 7.0), 24 * 24);
   }
+}
+
+// With the memory of a search on, an alignment met again, or scored before
+// in structure-2 order only, gives what scoring it afresh gives: the score,
+// the order used and the matrix, bit for bit. Shuffled maps, so that the two
+// orders differ and either may win.
+TEST(GetScore, RememberedSearchesGiveTheFreshResult) {
+  const Ptr s1 = make_interface(14, 14, 71), s2 = moved_copy(*s1, 2.0);
+  const ScoringParams par = params(3.0, 28, 6.0);
+  std::mt19937 rng(5);
+  int order1 = 0;
+  for (int trial = 0; trial < 40; ++trial) {
+    std::vector<int> map(29, -1);
+    std::vector<int> side1(14), side2(14);
+    std::iota(side1.begin(), side1.end(), 1);
+    std::iota(side2.begin(), side2.end(), 15);
+    std::shuffle(side1.begin(), side1.begin() + 4 + trial % 10, rng);
+    std::shuffle(side2.begin(), side2.begin() + 4 + trial % 7, rng);
+    for (int k = 0; k < 14; ++k) {
+      if (rng() % 5 == 0) continue;
+      map[k + 1] = side1[k];
+      map[k + 15] = side2[k];
+    }
+    const int scoretype = trial % 2, fast = trial / 2 % 2;
+    ScoringWorkspace fresh(28, 28), kept(28, 28);
+    Context cf{*s1, *s2, par, fresh}, ck{*s1, *s2, par, kept};
+    kept.search_memo.enable();
+    ScoreMatrix a(28, 28, 7.0), b(28, 28, 7.0);
+    double sa, sb, sk;
+    int oa, ob, ok;
+    get_score(ck, map.data(), sk, b, scoretype, 0, fast, ok);  // remembered in structure-2 order
+    std::vector<int> other(29, -1);
+    for (int j = 3; j <= 26; ++j) other[j] = j;
+    get_score(ck, other.data(), sk, b, scoretype, 0, fast, ok);  // another superposition since
+    for (int again = 0; again < 2; ++again) {
+      get_score(cf, map.data(), sa, a, scoretype, 1, fast, oa);
+      get_score(ck, map.data(), sb, b, scoretype, 1, fast, ob);
+      ASSERT_EQ(sa, sb) << trial;
+      ASSERT_EQ(oa, ob) << trial;
+      ASSERT_TRUE(std::equal(a.data(), a.data() + 28 * 28, b.data())) << trial;
+    }
+    order1 += oa;
+  }
+  EXPECT_GT(order1, 0);  // structure-1 order won somewhere
 }
 
 TEST(GetScore, AllocatesNothingOnceTheWorkspaceExists) {
