@@ -177,6 +177,22 @@ int side1_end(const Structure& s, int len) {
 
 }  // namespace
 
+void PartnerSets::make(const Structure& s) {
+  owner = nullptr;
+  if (s.len >= kMaxResidues) return;
+  w = s.len / 64 + 1;
+  bits.assign(static_cast<size_t>(s.len + 1) * static_cast<size_t>(w), 0);
+  for (int i = 1; i <= s.len; ++i) {
+    std::uint64_t* set = &bits[static_cast<size_t>(i) * w];
+    const int* p = s.partners(i);
+    for (int m = 1; m <= s.contnum[i]; ++m) {
+      if (p[m] < 1 || p[m] > s.len || test_bit(set, p[m])) return;  // not one bit per partner
+      set_bit(set, p[m]);
+    }
+  }
+  owner = &s;
+}
+
 bool split_sides(const Structure& a, const Structure& b, int lena, int lenb, int& k1, int& k2) {
   k1 = side1_end(a, lena);
   k2 = side1_end(b, lenb);
@@ -201,6 +217,14 @@ inline double dist2_at(const double* mx, const double* my, const double* mz, int
                        double by, double bz) {
   const double dx = mx[i] - bx, dy = my[i] - by, dz = mz[i] - bz;
   return dx * dx + dy * dy + dz * dz;
+}
+
+// The term of a matched pair at squared distance dd, its contact overlap
+// counts ca of na and cb of nb.
+inline double matched_term(int ca, int na, int cb, int nb, double dd, double scale2) {
+  const double fcol = 0.5 * (static_cast<double>(cb) / static_cast<double>(nb) +
+                             static_cast<double>(ca) / static_cast<double>(na));
+  return (fcol + 0.01) * (1.0 / (dd / scale2 + 1.0));
 }
 
 }  // namespace
@@ -334,6 +358,17 @@ void PairColumns::overlap(int j, double* c) {
     const std::uint64_t* cq = &ms.col[static_cast<size_t>(pb[q]) * w];
     for (size_t k = 0; k < wa; ++k) e[k] |= cq[k];
   }
+  // With the partner sets of both structures (and the processor's popcount),
+  // the counts come from a few popcounts; else partner by partner.
+#if defined(__x86_64__)
+  const PartnerSets* sa = ws.partner_sets_of(a);
+  const PartnerSets* sb = ws.partner_sets_of(b);
+  if (sa != nullptr && sb != nullptr && static_cast<size_t>(sa->w) == wa && cpu_has_avx2() &&
+      !detail::fill_plain) {
+    overlap_by_sets(*sa, *sb, j, colj, e, ms.rowany.data(), w, wa, nb, a, c);
+    return;
+  }
+#endif
   for (size_t k = 0; k < wa; ++k) {
     for (std::uint64_t bits = colj[k]; bits != 0; bits &= bits - 1) {
       const int i = static_cast<int>(k * 64) + std::countr_zero(bits);
@@ -345,13 +380,36 @@ void PairColumns::overlap(int j, double* c) {
       const std::uint64_t* f = &ms.rowany[static_cast<size_t>(i) * w];
       int cb = 0;
       for (int q = 1; q <= nb; ++q) cb += test_bit(f, pb[q]);
-      const double fcol = 0.5 * (static_cast<double>(cb) / static_cast<double>(nb) +
-                                 static_cast<double>(ca) / static_cast<double>(na));
-      const double dd = dist2_at(mx, my, mz, i, bx, by, bz);
-      c[i] = (fcol + 0.01) * (1.0 / (dd / scale2_ + 1.0));
+      c[i] = matched_term(ca, na, cb, nb, dist2_at(mx, my, mz, i, bx, by, bz), scale2_);
     }
   }
 }
+
+#if defined(__x86_64__)
+__attribute__((target("avx2,popcnt"))) void PairColumns::overlap_by_sets(
+    const PartnerSets& sa, const PartnerSets& sb, int j, const std::uint64_t* colj,
+    const std::uint64_t* e, const std::uint64_t* rowany, size_t w, size_t wa, int nb,
+    const Structure& a, double* c) const {
+  const double* mx = ws_.mx.data();
+  const double* my = ws_.my.data();
+  const double* mz = ws_.mz.data();
+  const double bx = b_.ca[j][0], by = b_.ca[j][1], bz = b_.ca[j][2];
+  const std::uint64_t* pbset = sb.of(j);
+  for (size_t k = 0; k < wa; ++k) {
+    for (std::uint64_t bits = colj[k]; bits != 0; bits &= bits - 1) {
+      const int i = static_cast<int>(k * 64) + std::countr_zero(bits);
+      const int na = a.contnum[i];
+      if (na == 0) continue;
+      const std::uint64_t* paset = sa.of(i);
+      const std::uint64_t* f = &rowany[static_cast<size_t>(i) * w];
+      int ca = 0, cb = 0;
+      for (size_t x = 0; x < wa; ++x) ca += std::popcount(paset[x] & e[x]);
+      for (int x = 0; x < sb.w; ++x) cb += std::popcount(pbset[x] & f[x]);
+      c[i] = matched_term(ca, na, cb, nb, dist2_at(mx, my, mz, i, bx, by, bz), scale2_);
+    }
+  }
+}
+#endif
 
 void fill_pair_matrix(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
                       int lenb, const double u[3][3], const double t[3], double scale2, double cut2,

@@ -65,6 +65,23 @@ struct MatchSets {
   std::vector<std::uint64_t> rowany, colany;  // unions over contact partners
 };
 
+// The contact partners of every residue of one structure as bit sets (bit p
+// of residue i's set: p is a partner of i), so that the partners of i within
+// another bit set are counted by a few popcounts. Kept only for structures
+// of fewer than kMaxResidues residues whose partner lists hold each partner
+// once (a count then is the number of bits), and only while the structure
+// keeps the chain order it had when they were made (see super_align).
+struct PartnerSets {
+  static constexpr int kMaxResidues = 256;
+  // Makes the sets of s (or none, when s is not suitable); w = len / 64 + 1.
+  void make(const Structure& s);
+  void clear() { owner = nullptr; }
+  const std::uint64_t* of(int i) const { return &bits[static_cast<size_t>(i) * w]; }
+  const Structure* owner = nullptr;  // whose sets these are, or nullptr
+  int w = 0;
+  std::vector<std::uint64_t> bits;
+};
+
 // ---- partner marks ------------------------------------------------------------
 // The contact partners of one residue, marked so that "is q a partner of r?"
 // is one lookup. Marking a new residue forgets the previous one.
@@ -148,6 +165,12 @@ struct ScoringWorkspace {
   ZeroVector<double> mx, my, mz;
   ZeroVector<int> runstart;
   MatchSets match;
+  PartnerSets partner_sets[2];  // of the two structures during an alignment search
+  const PartnerSets* partner_sets_of(const Structure& s) const {
+    for (const PartnerSets& p : partner_sets)
+      if (p.owner == &s) return &p;
+    return nullptr;
+  }
   SearchMemo search_memo;  // results within one alignment search (chain order)
   // superposition behind the score matrix of the latest get_score, and
   // whether that matrix is still to be filled (and weighted)
@@ -233,6 +256,11 @@ class PairColumns {
   void terms(int j, double* c, bool mark);
   // Column j's matched pairs, weighted by their contact overlap.
   void overlap(int j, double* c);
+  // overlap's counts from the partner sets of both structures.
+  void overlap_by_sets(const PartnerSets& sa, const PartnerSets& sb, int j,
+                       const std::uint64_t* colj, const std::uint64_t* e,
+                       const std::uint64_t* rowany, size_t w, size_t wa, int nb, const Structure& a,
+                       double* c) const;
 
   ScoringWorkspace& ws_;
   const Structure& a_;

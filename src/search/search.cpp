@@ -501,6 +501,18 @@ SearchResult super_align(Context& ctx, SearchWorkspace& ws, int* invmap, int sco
     explicit MemoScope(SearchMemo& memo) : m(memo) { m.enable(); }
     ~MemoScope() { m.disable(); }
   } memo_scope(ctx.ws.search_memo);
+  // So do the contact partners of every residue: their sets serve the fills.
+  struct PartnerScope {
+    PartnerSets* p;
+    PartnerScope(PartnerSets* sets, const Structure& a, const Structure& b) : p(sets) {
+      p[0].make(a);
+      p[1].make(b);
+    }
+    ~PartnerScope() {
+      p[0].clear();
+      p[1].clear();
+    }
+  } partner_scope(ctx.ws.partner_sets, s1, s2);
   SearchResult r;
   double& tm = r.tm;
   double remembered = tm;

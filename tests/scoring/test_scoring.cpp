@@ -311,17 +311,25 @@ TEST(ContactOverlap, ConservedContactsOfAnAlignment) {
 
 // The matrix fill counts contact overlap through bit sets of the matched
 // pairs; the direct count over a matched-pair matrix is the reference. With
-// and without the vector code.
+// and without the vector code, and with the partner sets of an alignment
+// search (which a listed-twice partner rules out).
 TEST(ContactOverlap, MatrixFillEqualsTheDirectCountOnRealPairs) {
   const char* pairs[][2] = {{"1A2K_AB", "1AZS_AB"}, {"4GAM_AB", "1BGX_AB"}, {"1BGX_AB", "7CEI_AB"},
-                            {"1A2K_AB", "1AZS_AB"}};
+                            {"1A2K_AB", "1AZS_AB"}, {"4GAM_AB", "1BGX_AB"}, {"1BGX_AB", "7CEI_AB"}};
   int run = 0;
   for (const auto& [na, nb] : pairs) {
-    detail::fill_plain = run++ == 3;
+    const int r = run++;
+    detail::fill_plain = r == 3;
+    const bool sets = r >= 4;
     Ptr a = load_interface(na), b = load_interface(nb);
     // A listed-twice partner and a same-side contact count as the lists say.
-    add_contact(*a, 2, a->partner(2, 1));
-    add_contact(*b, 3, 1);
+    if (!sets) {
+      add_contact(*a, 2, a->partner(2, 1));
+      add_contact(*b, 3, 1);
+      PartnerSets twice;
+      twice.make(*a);
+      EXPECT_EQ(twice.owner, nullptr);  // one bit could not stand for two entries
+    }
     const int la = a->len, lb = b->len, n = std::max(la, lb);
     // Some superposition: the first residues of a laid onto those of b.
     const int m = std::min(la, lb) / 2;
@@ -330,6 +338,11 @@ TEST(ContactOverlap, MatrixFillEqualsTheDirectCountOnRealPairs) {
     u3b(unit_weights(), &a->ca[1], &b->ca[1], m, 1, resid, u, t, status);
     const double scale2 = 9.0, cut2 = 64.0;
     ScoringWorkspace ws(la, lb);
+    if (sets) {
+      ws.partner_sets[0].make(*a);
+      ws.partner_sets[1].make(*b);
+      ASSERT_TRUE(ws.partner_sets_of(*a) && ws.partner_sets_of(*b));
+    }
     ScoreMatrix got(n, n);
     fill_pair_matrix(ws, *a, *b, la, lb, u, t, scale2, cut2, true, got);
     FlagMatrix flag(la, lb, -1);
