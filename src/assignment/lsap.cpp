@@ -401,7 +401,7 @@ void LsapWorkspace::reserve(int n) {
 }
 
 void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, double eps,
-           LsapWorkspace& ws) {
+           LsapWorkspace& ws, int real_rows) {
   if (n < 0 || (n > 0 && (cost.ld() < n || cost.cols() < n)))
     throw std::invalid_argument("lsapr: cost matrix smaller than the problem");
   grow_arrays(ws, n);
@@ -503,10 +503,25 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
   double last_u = 0.0;      // its dual value when that search began
   int last_row = 0;         // the free row that search ended on
   double last_dist = 0.0;   // and its distance
+  //
+  // Padding rows (past real_rows, every cost equal) that are free and have
+  // the same dual value, bit for bit, go through a search alike: the same
+  // distances, and the first of them in row order wins every tie among them.
+  // So a search looks at the first of the trailing run of such rows only
+  // (rows, below), and the rest of the run take its distance afterwards, for
+  // the dual update. (Ties go to the lowest row, so the padding rows that
+  // have been assigned are the first ones, and the free ones trail.)
   for (int j0 = 1; j0 <= n; ++j0) {
     if (assign[j0] >= 1) continue;
     const double* c0 = col(j0);
     const double u0 = ucol[j0];
+    int rows = n;
+    if (real_rows >= 0 && real_rows < n) {
+      const std::uint64_t v = std::bit_cast<std::uint64_t>(vrow[n]);
+      int f = n;
+      while (f > real_rows && rowcol[f] == 0 && std::bit_cast<std::uint64_t>(vrow[f]) == v) --f;
+      rows = std::min(n, f + 1);
+    }
     double dist = sup;
     int istar = 0;
     bool ties = false;  // the steps of this search have met ties within eps
@@ -519,16 +534,17 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
       dist = last_dist;
       istar = last_row;
     } else {
-      for (int x = 1; x <= n; ++x) {
+      for (int x = 1; x <= rows; ++x) {
         pred[x] = j0;
-        dcol[x] = sup;
         dminus[x] = c0[x - 1] - u0 - vrow[x];
       }
+      std::fill_n(dcol + 1, n, sup);
       dcol[j0] = 0.0;
-      std::fill_n(live + 1, n, ~std::uint64_t{0});
+      std::fill_n(live + 1, rows, ~std::uint64_t{0});
+      std::fill_n(live + rows + 1, 3, 0);  // (rows past the range, in its last group)
       // The nearest unlabeled row: the first one, in row order, that lies more
       // than eps below every earlier candidate.
-      for (int i = 1; i <= n; ++i) {
+      for (int i = 1; i <= rows; ++i) {
         if (dminus[i] + eps < dist) {
           dist = dminus[i];
           istar = i;
@@ -544,9 +560,10 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
       // Relax the unlabeled rows through column j and, in the same pass (a
       // row's value is final once relaxed), look for the next nearest row.
       const double base = dist;
-      relax_and_find(n, col(j), base, ucol[j], vrow, dminus, pred, live, j, eps, sup, dist, istar,
-                     ties);
+      relax_and_find(rows, col(j), base, ucol[j], vrow, dminus, pred, live, j, eps, sup, dist,
+                     istar, ties);
     }
+    std::fill(dminus + rows + 1, dminus + n + 1, dminus[rows]);
 
     const bool direct = pred[istar] == j0;
     for (int i = istar;;) {
@@ -559,7 +576,7 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
     }
 
     const bool changed = update_all_duals(n, dist, dcol, dminus, ucol, vrow, sup, eps, j0);
-    last = direct && !changed ? j0 : 0;
+    last = direct && !changed && rows == n ? j0 : 0;
     last_u = u0;
     last_row = istar;
     last_dist = dist;
@@ -583,7 +600,7 @@ void solvlsap(const ScoreMatrix& s, int* map, int nrow, int ncol, int n, LsapWor
     for (int i = 0; i < nrow; ++i) c[i] = 2.0 - sc[i];
   }
   double z;
-  lsapr(n, ws.cost, z, ws.assign.data(), kLsapSup, kLsapEps, ws);
+  lsapr(n, ws.cost, z, ws.assign.data(), kLsapSup, kLsapEps, ws, nrow);
   for (int j = 1; j <= ncol; ++j) map[j] = ws.assign[j] <= nrow ? ws.assign[j] : -1;
 }
 
@@ -599,7 +616,7 @@ void solvlsap_in_place(ScoreMatrix& s, int* map, int nrow, int ncol, int n, Lsap
     std::fill(c + rows, c + n, 2.0);
   }
   double z;
-  lsapr(n, s, z, ws.assign.data(), kLsapSup, kLsapEps, ws);
+  lsapr(n, s, z, ws.assign.data(), kLsapSup, kLsapEps, ws, nrow);
   for (int j = 1; j <= ncol; ++j) map[j] = ws.assign[j] <= nrow ? ws.assign[j] : -1;
 }
 

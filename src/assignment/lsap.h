@@ -37,9 +37,11 @@ struct LsapWorkspace {
 // through cost(i, j)). On return assign[j] (j = 1..n) is the row assigned to
 // column j and z the total cost. When a search finds no reachable row (only
 // with non-finite or astronomically large costs) it throws Error(..., kDataError)
-// carrying the solver's fatal message verbatim.
+// carrying the solver's fatal message verbatim. Rows past real_rows must
+// have one and the same cost in every column (the padding of a block with
+// fewer rows than columns): the searches then look at few of them.
 void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, double eps,
-           LsapWorkspace& ws);
+           LsapWorkspace& ws, int real_rows = -1);
 
 // Pairs rows 1..nrow with columns 1..ncol of s so that the summed score is
 // largest; n >= max(nrow, ncol) is the size of the square problem (dummy rows

@@ -227,6 +227,37 @@ TEST(Solvlsap, RectangularBlocksPairTheSmallerSideCompletely) {
   }
 }
 
+// Blocks with fewer rows than columns are padded with rows of equal costs,
+// which the searches mostly leave aside: the solver must still make the
+// reference solver's choices on the padded matrix, in place or not, with
+// coarse scores (ties everywhere) and fine ones, on both processor paths.
+TEST(Solvlsap, PaddingRowsMakeTheReferenceChoices) {
+  for (bool sse2 : {false, true}) {
+    detail::lsap_use_sse2(sse2);
+    std::mt19937 rng(17);
+    LsapWorkspace ws;
+    for (int trial = 0; trial < 400; ++trial) {
+      const int ncol = 2 + static_cast<int>(rng() % 40);
+      const int nrow = 1 + static_cast<int>(rng() % (trial % 2 ? ncol : 1 + ncol / 4));
+      const int n = ncol;
+      ScoreMatrix s(n, n, 0.0);
+      for (int j = 1; j <= ncol; ++j)
+        for (int i = 1; i <= nrow; ++i) s(i, j) = draw(rng, trial % 3 == 0);
+      Grid<double> cost(n, n, 2.0);
+      for (int j = 1; j <= ncol; ++j)
+        for (int i = 1; i <= nrow; ++i) cost(i, j) = 2.0 - s(i, j);
+      std::vector<int> want = reference_lsapr(cost, n, kLsapSup, kLsapEps);
+      for (int j = 1; j <= ncol; ++j) want[j] = want[j] <= nrow ? want[j] : -1;
+      want[0] = 0;
+      ASSERT_EQ(solve(s, nrow, ncol, ws), want) << "trial " << trial << " sse2 " << sse2;
+      std::vector<int> in_place(ncol + 1, 0);
+      solvlsap_in_place(s, in_place.data(), nrow, ncol, n, ws);
+      ASSERT_EQ(in_place, want) << "trial " << trial << " in place, sse2 " << sse2;
+    }
+  }
+  detail::lsap_use_sse2(false);
+}
+
 TEST(Solvlsap, RowBestInEveryColumn) {
   // Row 2 scores highest in every column, yet can serve only one: the best sum
   // 0.9 + 0.95 + 0.7 puts it on column 2.
