@@ -179,6 +179,8 @@ int side1_end(const Structure& s, int len) {
 
 void PartnerSets::make(const Structure& s) {
   owner = nullptr;
+  of_sides = &s;
+  side1 = side1_end(s, s.len);
   if (s.len >= kMaxResidues) return;
   w = s.len / 64 + 1;
   bits.assign(static_cast<size_t>(s.len + 1) * static_cast<size_t>(w), 0);
@@ -196,6 +198,16 @@ void PartnerSets::make(const Structure& s) {
 bool split_sides(const Structure& a, const Structure& b, int lena, int lenb, int& k1, int& k2) {
   k1 = side1_end(a, lena);
   k2 = side1_end(b, lenb);
+  return k1 > 0 && k1 < lena && k2 > 0 && k2 < lenb;
+}
+
+bool split_sides(const ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
+                 int lenb, int& k1, int& k2) {
+  const int na = ws.noted_side1(a), nb = ws.noted_side1(b);
+  if (na == -2 || nb == -2 || lena != a.len || lenb != b.len)
+    return split_sides(a, b, lena, lenb, k1, k2);
+  k1 = na;
+  k2 = nb;
   return k1 > 0 && k1 < lena && k2 > 0 && k2 < lenb;
 }
 
@@ -416,7 +428,7 @@ void fill_pair_matrix(ScoringWorkspace& ws, const Structure& a, const Structure&
                       bool weighted, ScoreMatrix& smat, bool cross) {
   PairColumns cols(ws, a, b, lena, lenb, u, t, scale2, cut2, weighted, /*streamed=*/false);
   int k1, k2;
-  if (!cross && split_sides(a, b, lena, lenb, k1, k2)) cols.skip_cross();
+  if (!cross && split_sides(ws, a, b, lena, lenb, k1, k2)) cols.skip_cross();
   cols.fill(smat, lenb);
 }
 

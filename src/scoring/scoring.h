@@ -74,12 +74,15 @@ struct MatchSets {
 struct PartnerSets {
   static constexpr int kMaxResidues = 256;
   // Makes the sets of s (or none, when s is not suitable); w = len / 64 + 1.
+  // Also notes where s's first side ends (see split_sides).
   void make(const Structure& s);
-  void clear() { owner = nullptr; }
+  void clear() { owner = nullptr, of_sides = nullptr; }
   const std::uint64_t* of(int i) const { return &bits[static_cast<size_t>(i) * w]; }
   const Structure* owner = nullptr;  // whose sets these are, or nullptr
   int w = 0;
   std::vector<std::uint64_t> bits;
+  const Structure* of_sides = nullptr;  // whose side1 this is, or nullptr
+  int side1 = -1;
 };
 
 // ---- partner marks ------------------------------------------------------------
@@ -171,6 +174,12 @@ struct ScoringWorkspace {
       if (p.owner == &s) return &p;
     return nullptr;
   }
+  // Where s's first side ends, when noted for this search, or -2.
+  int noted_side1(const Structure& s) const {
+    for (const PartnerSets& p : partner_sets)
+      if (p.of_sides == &s) return p.side1;
+    return -2;
+  }
   SearchMemo search_memo;  // results within one alignment search (chain order)
   // superposition behind the score matrix of the latest get_score, and
   // whether that matrix is still to be filled (and weighted)
@@ -215,6 +224,9 @@ void get_fcol(int k, const int* alnpos1, const int* alnpos2, const int* alnres1,
 // each side holding at least one residue of each: the score matrix then
 // splits into two side blocks and the two blocks across the sides.
 bool split_sides(const Structure& a, const Structure& b, int lena, int lenb, int& k1, int& k2);
+// The same, with what ws noted of the structures (see PartnerSets).
+bool split_sides(const ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
+                 int lenb, int& k1, int& k2);
 
 // smat(i, j), i = 1..lena, j = 1..lenb: residue i of a moved by (u, t) and
 // residue j of b score 1 / (D2 / scale2 + 1) when they lie on the same side,

@@ -13,9 +13,10 @@ void copy_map(const int* from, int* to, int n) { std::copy_n(from + 1, n, to + 1
 
 // The sides of a score matrix of a (rows) against b (columns) filled by
 // PairColumns (see DpSides).
-DpSides matrix_sides(const Structure& a, const Structure& b, int lena, int lenb) {
+DpSides matrix_sides(const ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
+                     int lenb) {
   int k1, k2;
-  if (!split_sides(a, b, lena, lenb, k1, k2)) return {};
+  if (!split_sides(ws, a, b, lena, lenb, k1, k2)) return {};
   return {k1, k2};
 }
 
@@ -49,7 +50,7 @@ void align_under_map(Context& ctx, SearchWorkspace& ws, const Structure& a, cons
   double u[3][3], t[3];
   superpose(ws.pa.data(), ws.pb.data(), n, u, t);
   PairColumns cols(ctx.ws, a, b, lena, lenb, u, t, s0sq, ctx.par.contcf[1], contact_flag == 1);
-  const DpSides sides = matrix_sides(a, b, lena, lenb);
+  const DpSides sides = matrix_sides(ctx.ws, a, b, lena, lenb);
   if (sides.k1 > 0) cols.skip_cross();  // dp does not read them
   StreamedColumns stream(cols, ws.colbuf.data());
   dp(ws.n, stream, 0.0, lena, lenb, map, ws.dpt, sides);
@@ -435,7 +436,7 @@ void iter_search(Context& ctx, SearchWorkspace& ws, double& best, double fractio
   // read by nobody.
   // A filled matrix splits into the sides, where dp leaves the cells across
   // them alone; the zeros do not.
-  const DpSides sides = matrix_sides(ctx.s1, ctx.s2, l1, l2);
+  const DpSides sides = matrix_sides(ctx.ws, ctx.s1, ctx.s2, l1, l2);
   bool saved_sided = true, work_sided = true;
   if (get_alnlen(wmap, l2) < 3) {
     ws.saved.fill_block(l1, l2, 0.0);
