@@ -13,6 +13,7 @@
 #include "driver/settings.h"
 #include "structure/error.h"
 #include "structure/readers.h"
+#include "structure/zero_vector.h"
 
 namespace tarvix {
 namespace {
@@ -119,6 +120,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::FILE* tabl
 
 int run_main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
+  // The process ends when this returns: its memory goes back with it.
+  zero_blocks_kept_to_exit = true;
   std::vector<std::string> args(argv + 1, argv + argc);
   const int status = run(args, std::cout, stdout, std::cerr);
   std::cout.flush();

@@ -38,6 +38,11 @@ namespace tarvix {
 // the choice may change at any time.
 inline std::atomic<bool> zero_blocks_mapped{true};
 
+// Whether a freed mapped block stays mapped until the process ends, for a
+// process that exits once its one comparison is done: the exit returns all of
+// them at once, which costs much less than a system call for each.
+inline std::atomic<bool> zero_blocks_kept_to_exit{false};
+
 template <class T>
 struct ZeroAllocator {
   static_assert(std::is_trivially_copyable_v<T>);
@@ -75,9 +80,10 @@ struct ZeroAllocator {
   }
   void deallocate(T* block, std::size_t n) noexcept {
     unsigned char* p = reinterpret_cast<unsigned char*>(block) - kHeader;
-    if (p[0] == kFromMap)
-      ::munmap(p, n * sizeof(T) + kHeader);
-    else
+    if (p[0] == kFromMap) {
+      if (!zero_blocks_kept_to_exit.load(std::memory_order_relaxed))
+        ::munmap(p, n * sizeof(T) + kHeader);
+    } else
       std::free(p);
   }
   // Value-initialisation leaves the zero bytes as they are.
