@@ -349,6 +349,7 @@ double get_initial3(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* 
   const double stopcut = 0.9 * std::min(lena, lenb);
   double best = -1.0;
   reset_map(out, lenb);
+  ws.starts_aligned.clear();
   // The plain scores of the fragment starts depend on nothing else: the
   // starts that pass the secondary-structure test are scored four at a time,
   // then taken in order (the ones after a stop are scored for nothing).
@@ -363,6 +364,10 @@ double get_initial3(Context& ctx, SearchWorkspace& ws, int lena, int lenb, int* 
     for (int k = 0; k < n; ++k) {
       int* map = maps[k];
       if (!(gs[k] > fragcut)) continue;
+      // A map aligned under before gives the same alignment and score again,
+      // which cannot beat the best (only a higher one replaces it).
+      bool fresh = true;
+      if (ws.starts_aligned.find_or_insert(map + 1, lenb, 0, 0, fresh) >= 0 && !fresh) continue;
       align_under_map(ctx, ws, a, b, lena, lenb, map, s0sq, contact_flag);
       const double g2 = get_gl(ctx, ws, lena, lenb, map, a, b, contact_flag);
       if (g2 > best) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "assignment/refine.h"
+#include "scoring/memo.h"
 #include "scoring/scoring.h"
 #include "search/dp.h"
 
@@ -38,6 +39,8 @@ struct SearchWorkspace {
     std::vector<int> map, spare1, spare2;
   };
   std::vector<Lane> lanes;
+  // The maps the fragment starts have aligned under, within one call.
+  SequenceMap<char> starts_aligned{64, 1 << 12};
 };
 
 // The shifts of the gapless threadings of two first chains of k1 and k2
