@@ -185,14 +185,15 @@ BestRound search_rounds(Structure& s1, Structure& s2, const Settings& set, const
       if (set.scoretype == 1) scoremin = rescale(scoremin, par.d0[1]);
       calcpvalue(scoremin, set.scoretype, set.seqmode, l1, l2, pvalue, zscore);
     }
+    const bool better = scoremin - best.scoremin > 1e-6 ||
+                        (best.rmsdmin - rmsdmin > 1e-6 && std::fabs(scoremin - best.scoremin) < 1e-6);
+    if (!better) continue;
+    // The reported score, only for a round that is kept.
     tmsearch(ctx, der.d0norm, d0search3, nkept, cur.x1.data(), cur.r1.data(), cur.x2.data(),
              cur.r2.data(), score, rmsd, 3, set.scoretype, ncontact);
     double reported = nkept * score / der.normlen;
     if (set.scoretype == 1) reported = rescale(reported, der.normlen);
 
-    const bool better = scoremin - best.scoremin > 1e-6 ||
-                        (best.rmsdmin - rmsdmin > 1e-6 && std::fabs(scoremin - best.scoremin) < 1e-6);
-    if (!better) continue;
     PairList& bp = best.pairs;
     bp.n = nkept;
     std::copy_n(cur.x1.begin(), nkept, bp.x1.begin());
