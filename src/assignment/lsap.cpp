@@ -509,8 +509,8 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
   // distances, and the first of them in row order wins every tie among them.
   // So a search looks at the first of the trailing run of such rows only
   // (rows, below), and the rest of the run take its distance afterwards, for
-  // the dual update. (Ties go to the lowest row, so the padding rows that
-  // have been assigned are the first ones, and the free ones trail.)
+  // the dual update. (Ties go to the lowest row, so the free padding rows
+  // are mostly the last ones.)
   for (int j0 = 1; j0 <= n; ++j0) {
     if (assign[j0] >= 1) continue;
     const double* c0 = col(j0);
@@ -541,7 +541,6 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
       std::fill_n(dcol + 1, n, sup);
       dcol[j0] = 0.0;
       std::fill_n(live + 1, rows, ~std::uint64_t{0});
-      std::fill_n(live + rows + 1, 3, 0);  // (rows past the range, in its last group)
       // The nearest unlabeled row: the first one, in row order, that lies more
       // than eps below every earlier candidate.
       for (int i = 1; i <= rows; ++i) {

@@ -161,10 +161,6 @@ void terms_and_hits(double* c, std::uint64_t* colj, const double* mx, const doub
   terms_and_hits_plain(c, colj, mx, my, mz, lo, hi, bx, by, bz, scale2, factor, cut2);
 }
 
-}  // namespace
-
-namespace {
-
 // Residues 1..k of s on side 1 and k+1..len on side 2: k, or -1 for any
 // other layout.
 int side1_end(const Structure& s, int len) {

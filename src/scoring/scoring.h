@@ -287,8 +287,9 @@ class PairColumns {
 // Scores invmap (normalised by Lmin; -1.0 below 3 pairs, smat then untouched)
 // and fills smat (rows 1..L1, columns 1..L2) from the best superposition;
 // where the matrix splits into sides, only the side blocks (every reader of
-// these matrices reads only those). With fill false the matrix is left for fill_pending: a caller that may not
-// read it scores first and fills only when it does.
+// these matrices reads only those). With fill false the matrix is left for
+// fill_pending: a caller that may not read it scores first and fills only
+// when it does.
 void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat, int scoretype,
                int tryorder1, int fast, int& order1used, bool fill = true);
 // Fills smat as the latest get_score call would have (nothing when that call
