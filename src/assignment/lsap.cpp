@@ -126,7 +126,7 @@ void reduce_rows_plain(int n, const Grid<double>& cost, const double* ucol, doub
 
 #if defined(__x86_64__)
 
-// The four lanes of a double mask narrowed to four int lanes.
+// The four lanes of a double mask narrowed to four int lanes (for pred).
 __attribute__((target("avx2"))) inline __m128i int_lanes(__m256d mask) {
   return _mm_castps_si128(_mm_shuffle_ps(_mm256_castps256_ps128(_mm256_castpd_ps(mask)),
                                          _mm256_extractf128_ps(_mm256_castpd_ps(mask), 1),
@@ -273,12 +273,8 @@ __attribute__((target("avx2"))) bool relax_and_find_avx2_split(
     const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + i));
     __m256d closer;
     const __m256d dm = relax4(c, vrow, dminus, i, vb, vu, ve, lv, closer);
-    // The lane masks narrowed to the four int slots of pred.
-    const __m128 halves = _mm_shuffle_ps(_mm256_castps256_ps128(_mm256_castpd_ps(closer)),
-                                         _mm256_extractf128_ps(_mm256_castpd_ps(closer), 1),
-                                         _MM_SHUFFLE(2, 0, 2, 0));
     __m128i* p = reinterpret_cast<__m128i*>(pred + i);
-    _mm_storeu_si128(p, _mm_blendv_epi8(_mm_loadu_si128(p), vj, _mm_castps_si128(halves)));
+    _mm_storeu_si128(p, _mm_blendv_epi8(_mm_loadu_si128(p), vj, int_lanes(closer)));
     // Labeled rows count as +inf; a NaN (first operand) never becomes the minimum.
     vmin = _mm256_min_pd(_mm256_blendv_pd(inf, dm, lv), vmin);
   }

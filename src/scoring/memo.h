@@ -35,16 +35,12 @@ class SequenceMap {
   int find(const int* key, int len, int tag) const {
     return locate(hash(key, len, tag), key, len, tag).second;
   }
-  // Stores value for a key not stored yet; returns its index, or -1 when full.
+  // Stores value for a key not stored yet; returns its index, or -1 when full
+  // (or when the key is stored already).
   int insert(const int* key, int len, int tag, const V& value) {
-    if (store_.size() + static_cast<std::size_t>(len) > kMaxStored) return -1;
-    if ((entry_.size() + 1) * 2 > slot_.size()) rehash(slot_.size() * 2);
-    const std::uint64_t h = hash(key, len, tag);
-    const std::size_t s = locate(h, key, len, tag).first;
-    slot_[s] = static_cast<int>(entry_.size());
-    entry_.push_back({h, static_cast<int>(store_.size()), len, tag, s, value});
-    store_.insert(store_.end(), key, key + len);
-    return slot_[s];
+    bool inserted;
+    const int e = find_or_insert(key, len, tag, value, inserted);
+    return inserted ? e : -1;
   }
   // The entry for the key if stored, else (as insert) a new one holding
   // value; inserted tells which.
