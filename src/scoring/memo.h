@@ -20,7 +20,7 @@ namespace tarvix {
 template <class V>
 class SequenceMap {
  public:
-  explicit SequenceMap(std::size_t slots = 1024, std::size_t stored = 1 << 15) {
+  explicit SequenceMap(std::size_t slots = 256, std::size_t stored = 1 << 11) {
     rehash(std::max<std::size_t>(slots, 16));
     entry_.reserve(slot_.size() / 2);
     store_.reserve(stored);
@@ -190,14 +190,14 @@ class SearchMemo {
   }
   void disable() { enabled_ = false; }
   bool enabled() const { return enabled_; }
-  SequenceMap<ScoreResult> scores{256, 1 << 14};  // by alignment map, options as tag
+  SequenceMap<ScoreResult> scores{256, 1 << 11};  // by alignment map, options as tag
 
   // The steps of the assignment refinement: within one alignment search the
   // map a step makes depends on nothing but the map it starts from, and the
   // refinements of different starts run into the same maps. By starting map:
   // where its successor lies in step_maps (past the limit, nothing more is
   // remembered).
-  SequenceMap<int> steps{256, 1 << 14};
+  SequenceMap<int> steps{256, 1 << 11};
   std::vector<int> step_maps;
   static constexpr std::size_t kMaxStepMaps = std::size_t{1} << 22;  // integers
 

@@ -40,7 +40,7 @@ struct SearchWorkspace {
   };
   std::vector<Lane> lanes;
   // The maps the fragment starts have aligned under, within one call.
-  SequenceMap<char> starts_aligned{64, 1 << 12};
+  SequenceMap<char> starts_aligned{64, 1 << 10};
 };
 
 // The shifts of the gapless threadings of two first chains of k1 and k2
