@@ -111,8 +111,9 @@ Result compare(const Interface& a, const Interface& b, const Options& options) {
   r.normlen = der.normlen;
   r.d0 = der.d0norm;
 
-  // The rounds reorder the chains of their own copies.
-  Structure s1 = r1, s2 = r2;
+  // The rounds reorder the chains of their own copies (sized for the
+  // residues in use: an interface may keep records sized for more).
+  Structure s1 = r1.compact(), s2 = r2.compact();
   const BestRound best = search_rounds(s1, s2, set, der);
 
   Result::Report& t = r.text;

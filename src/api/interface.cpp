@@ -46,7 +46,11 @@ Interface Interface::read_ca(const std::string& pdbfile) {
 }
 
 Interface Interface::from_structure(const Structure& s, std::string name, std::vector<std::string> warnings) {
-  auto d = std::make_shared<Data>(s.compact());
+  return from_structure(s.compact(), std::move(name), std::move(warnings));
+}
+
+Interface Interface::from_structure(Structure&& s, std::string name, std::vector<std::string> warnings) {
+  auto d = std::make_shared<Data>(std::move(s));
   mark_sides(d->structure);
   d->name = std::move(name);
   d->warnings = std::move(warnings);

@@ -49,6 +49,12 @@ class Interface {
   // `name` is the path the report shows the base name of.
   static Interface from_structure(const Structure& s, std::string name,
                                   std::vector<std::string> warnings = {});
+  // The same, keeping the structure's own records rather than a copy sized
+  // for its residues: for a program that compares it once and exits (a
+  // record sized for the largest structure costs memory only for the
+  // residues in use).
+  static Interface from_structure(Structure&& s, std::string name,
+                                  std::vector<std::string> warnings = {});
 
   const std::string& name() const;  // the PDB path as given
   int length() const;               // residues

@@ -25,7 +25,7 @@ int compare_complexes(const Settings& set, const LongOptions& lo, std::ostream& 
   auto s2 = std::make_unique<Structure>();
   fill_structure(interface_of(set.file(0), lo, err), *s1);
   fill_structure(interface_of(set.file(1), lo, err), *s2);
-  return compare_structures(set, lo, *s1, *s2, out, err, start);
+  return compare_structures(set, lo, std::move(*s1), std::move(*s2), out, err, start);
 }
 
 int extract_complex(const LongOptions& lo, std::ostream& out, std::ostream& err) {

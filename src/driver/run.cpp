@@ -42,15 +42,15 @@ int compare(const Settings& set, const LongOptions& lo, std::ostream& out, std::
     read_contacts(set.file(2), "contactfile1", *s1, out);
     read_contacts(set.file(3), "contactfile2", *s2, out);
   }
-  return compare_structures(set, lo, *s1, *s2, out, err, start);
+  return compare_structures(set, lo, std::move(*s1), std::move(*s2), out, err, start);
 }
 
 }  // namespace
 
-int compare_structures(const Settings& set, const LongOptions& lo, const Structure& s1, const Structure& s2,
+int compare_structures(const Settings& set, const LongOptions& lo, Structure&& s1, Structure&& s2,
                        std::ostream& out, std::ostream& err, std::chrono::steady_clock::time_point start) {
-  const Interface a = Interface::from_structure(s1, set.file(0));
-  const Interface b = Interface::from_structure(s2, set.file(1));
+  const Interface a = Interface::from_structure(std::move(s1), set.file(0));
+  const Interface b = Interface::from_structure(std::move(s2), set.file(1));
   const Result r = tarvix::compare(a, b, from_settings(set));
   for (const std::string& w : r.warnings) out << w;
   const bool significant = write_report(out, r);

@@ -23,9 +23,9 @@ inline int run(const std::vector<std::string>& args, std::ostream& out) { return
 int run_main(int argc, char** argv);
 
 // The comparison of two structures read with their contacts (as the readers
-// leave them), from the length and contact checks to the report and the
-// superposition file; returns the exit status.
-int compare_structures(const Settings& set, const LongOptions& lo, const Structure& s1, const Structure& s2,
+// leave them, taken over), from the length and contact checks to the report
+// and the superposition file; returns the exit status.
+int compare_structures(const Settings& set, const LongOptions& lo, Structure&& s1, Structure&& s2,
                        std::ostream& out, std::ostream& err, std::chrono::steady_clock::time_point start);
 
 }  // namespace tarvix
