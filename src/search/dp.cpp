@@ -130,7 +130,7 @@ constexpr FlagBytes kFlagBytes;
 void column_gapless_sse2(const double* __restrict s, const double* __restrict vprev,
                          double* __restrict vcur, std::uint8_t* __restrict fcur, int l1,
                          double* __restrict dv, double* __restrict mv) {
-  // As column_gapless_avx2, in groups of two rows.
+  // The three passes of column_gapless_plain, in groups of two rows.
   int i = 1;
   for (; i + 1 <= l1; i += 2) {
     const __m128d d = _mm_add_pd(_mm_loadu_pd(vprev + i - 1), _mm_loadu_pd(s + i - 1));
@@ -161,43 +161,38 @@ void column_gapless_sse2(const double* __restrict s, const double* __restrict vp
   for (; k <= l1; ++k) fcur[k] = gapless_flags(dv[k], vprev[k], vcur[k - 1]);
 }
 
+// The three steps in one pass over groups of four rows: per group, D and in
+// the lanes the prefix maximum of max(V, D) over the group's rows (maxima of
+// numbers are exact in any grouping), then the carried maximum, which goes
+// from group to group as a broadcast vector, and the flags, for which the
+// values above each row are the group's own values shifted by one row, the
+// carried one first.
 __attribute__((target("avx2"))) void column_gapless_avx2(
     const double* __restrict s, const double* __restrict vprev, double* __restrict vcur,
-    std::uint8_t* __restrict fcur, int l1, double* __restrict dv, double* __restrict mv) {
-  // Pass 1, per group of four rows: D, and in mv the maximum of max(V, D)
-  // over the rows of the group up to each row (a prefix maximum in the
-  // lanes). Maxima of numbers are exact in any grouping.
+    std::uint8_t* __restrict fcur, int l1, double* __restrict /*dv*/, double* __restrict /*mv*/) {
+  __m256d hv = _mm256_set1_pd(vcur[0]);
   int i = 1;
   for (; i + 3 <= l1; i += 4) {
+    const __m256d v = _mm256_loadu_pd(vprev + i);
     const __m256d d = _mm256_add_pd(_mm256_loadu_pd(vprev + i - 1), _mm256_loadu_pd(s + i - 1));
-    _mm256_storeu_pd(dv + i, d);
-    __m256d m = _mm256_max_pd(d, _mm256_loadu_pd(vprev + i));  // V when D is NaN
+    __m256d m = _mm256_max_pd(d, v);  // V when D is NaN
     m = _mm256_max_pd(m, _mm256_blend_pd(_mm256_permute4x64_pd(m, 0x90), m, 0x1));
     m = _mm256_max_pd(m, _mm256_blend_pd(_mm256_permute4x64_pd(m, 0x40), m, 0x3));
-    _mm256_storeu_pd(mv + i, m);
-  }
-  const int grouped = i;
-  for (; i <= l1; ++i) {
-    dv[i] = vprev[i - 1] + s[i - 1];
-    mv[i] = std::max(vprev[i], dv[i]);
-  }
-  // Pass 2: the carried maximum, one comparison per group on the chain.
-  double h = vcur[0];
-  for (i = 1; i < grouped; i += 4) {
-    _mm256_storeu_pd(vcur + i, _mm256_max_pd(_mm256_loadu_pd(mv + i), _mm256_set1_pd(h)));
-    h = larger(h, mv[i + 3]);
-  }
-  for (; i <= l1; ++i) h = vcur[i] = larger(h, mv[i]);
-  int k = 1;
-  for (; k + 3 <= l1; k += 4) {
-    const __m256d hp = _mm256_loadu_pd(vcur + k - 1);
-    const __m256d v = _mm256_loadu_pd(vprev + k);
-    const __m256d d = _mm256_loadu_pd(dv + k);
+    const __m256d c = _mm256_max_pd(m, hv);
+    _mm256_storeu_pd(vcur + i, c);
+    const __m256d hp = _mm256_blend_pd(_mm256_permute4x64_pd(c, 0x90), hv, 0x1);
     const int take = _mm256_movemask_pd(_mm256_cmp_pd(d, _mm256_max_pd(v, hp), _CMP_GE_OQ));
     const int up = _mm256_movemask_pd(_mm256_cmp_pd(v, hp, _CMP_LE_OQ));
-    std::memcpy(fcur + k, &kFlagBytes.four[take][up], 4);
+    std::memcpy(fcur + i, &kFlagBytes.four[take][up], 4);
+    hv = _mm256_permute4x64_pd(c, 0xFF);
   }
-  for (; k <= l1; ++k) fcur[k] = gapless_flags(dv[k], vprev[k], vcur[k - 1]);
+  double h = _mm256_cvtsd_f64(hv);
+  for (; i <= l1; ++i) {
+    const double d = vprev[i - 1] + s[i - 1];
+    const double hp = h;
+    h = vcur[i] = larger(h, std::max(vprev[i], d));
+    fcur[i] = gapless_flags(d, vprev[i], hp);
+  }
 }
 
 using GaplessColumn = void (*)(const double*, const double*, double*, std::uint8_t*, int, double*,
