@@ -82,6 +82,34 @@ __attribute__((target("avx2"))) inline Four distances4(const double* mx, const d
   return {dd, static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(dd, vcut, _CMP_LE_OQ)))};
 }
 
+// mark_hits that also keeps each squared distance in dd[i].
+void mark_hits_kept_plain(std::uint64_t* colj, double* dd, const double* mx, const double* my,
+                          const double* mz, int lo, int hi, double bx, double by, double bz,
+                          double cut2) {
+  for (int i = lo; i < hi; ++i) {
+    const double dx = mx[i] - bx, dy = my[i] - by, dz = mz[i] - bz;
+    dd[i] = dx * dx + dy * dy + dz * dz;
+    const std::uint64_t hit = dd[i] <= cut2;
+    colj[i >> 6] |= hit << (i & 63);
+  }
+}
+
+__attribute__((target("avx2"))) void mark_hits_kept_avx2(std::uint64_t* colj, double* dd,
+                                                         const double* mx, const double* my,
+                                                         const double* mz, int lo, int hi,
+                                                         double bx, double by, double bz,
+                                                         double cut2) {
+  const __m256d vx = _mm256_set1_pd(bx), vy = _mm256_set1_pd(by), vz = _mm256_set1_pd(bz);
+  const __m256d vcut = _mm256_set1_pd(cut2);
+  int i = lo;
+  for (; i + 4 <= hi; i += 4) {
+    const Four f = distances4(mx, my, mz, i, vx, vy, vz, vcut);
+    _mm256_storeu_pd(dd + i, f.dd);
+    or_bits(colj, i, f.within);
+  }
+  mark_hits_kept_plain(colj, dd, mx, my, mz, i, hi, bx, by, bz, cut2);
+}
+
 __attribute__((target("avx2"))) void mark_hits_avx2(std::uint64_t* colj, const double* mx,
                                                     const double* my, const double* mz, int lo,
                                                     int hi, double bx, double by, double bz,
@@ -147,6 +175,25 @@ void mark_hits(std::uint64_t* colj, const double* mx, const double* my, const do
   }
 #endif
   mark_hits_plain(colj, mx, my, mz, lo, hi, bx, by, bz, cut2);
+}
+
+void mark_hits_kept(std::uint64_t* colj, double* dd, const double* mx, const double* my,
+                    const double* mz, int lo, int hi, double bx, double by, double bz,
+                    double cut2) {
+#if defined(__x86_64__)
+  if (cpu_has_avx2() && !detail::fill_plain) {
+    mark_hits_kept_avx2(colj, dd, mx, my, mz, lo, hi, bx, by, bz, cut2);
+    return;
+  }
+#endif
+  mark_hits_kept_plain(colj, dd, mx, my, mz, lo, hi, bx, by, bz, cut2);
+}
+
+// column_terms from squared distances already made.
+__attribute__((target_clones("avx2", "default"))) void column_terms_of_squares(
+    double* __restrict c, const double* __restrict dd, int lo, int hi, double scale2,
+    double factor) {
+  for (int i = lo; i < hi; ++i) c[i] = factor * (1.0 / (dd[i] / scale2 + 1.0));
 }
 
 void terms_and_hits(double* c, std::uint64_t* colj, const double* mx, const double* my,
@@ -239,7 +286,7 @@ inline double matched_term(int ca, int na, int cb, int nb, double dd, double sca
 
 PairColumns::PairColumns(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena,
                          int lenb, const double u[3][3], const double t[3], double scale2,
-                         double cut2, bool weighted, bool streamed)
+                         double cut2, bool weighted, bool streamed, ScoreMatrix* squares)
     : ws_(ws), a_(a), b_(b), lena_(lena), scale2_(scale2), cut2_(cut2), weighted_(weighted) {
   double* mx = ws.mx.data();
   double* my = ws.my.data();
@@ -265,14 +312,19 @@ PairColumns::PairColumns(ScoringWorkspace& ws, const Structure& a, const Structu
   clear_matches(lenb);
   MatchSets& ms = ws.match;
   const size_t w = static_cast<size_t>(ms.w);
+  if (squares != nullptr && squares->ld() >= lena && squares->cols() >= lenb) squares_ = squares;
   for (int j = 1; j <= lenb; ++j) {
     const int side = b.id2chain[j];
     const double bx = b.ca[j][0], by = b.ca[j][1], bz = b.ca[j][2];
     std::uint64_t* colj = &ms.col[static_cast<size_t>(j) * w];
+    double* dd = squares_ ? &(*squares_)(1, j) - 1 : nullptr;
     for (int r = 0; r < nrun_; ++r) {
       const int lo = runstart[r], hi = runstart[r + 1];
       if (a.id2chain[lo] != side) continue;
-      mark_hits(colj, mx, my, mz, lo, hi, bx, by, bz, cut2);
+      if (dd)
+        mark_hits_kept(colj, dd, mx, my, mz, lo, hi, bx, by, bz, cut2);
+      else
+        mark_hits(colj, mx, my, mz, lo, hi, bx, by, bz, cut2);
     }
   }
   finish_matches(lenb);
@@ -331,11 +383,14 @@ void PairColumns::terms(int j, double* c, bool mark) {
   // (0 + 0.01) of their term; overlap redoes the matched ones. (Multiplying
   // by 1.0 changes nothing.)
   const double factor = weighted_ ? 0.01 : 1.0;
+  const double* dd = squares_ ? &(*squares_)(1, j) - 1 : nullptr;
   for (int r = 0; r < nrun_; ++r) {
     const int lo = runstart[r], hi = runstart[r + 1];
     if (a.id2chain[lo] != side) {
       if (cross_) std::fill(c + lo, c + hi, kOtherSide);
-    } else if (mark)
+    } else if (dd)
+      column_terms_of_squares(c, dd, lo, hi, scale2_, factor);
+    else if (mark)
       terms_and_hits(c, colj, mx, my, mz, lo, hi, bx, by, bz, scale2_, factor, cut2_);
     else
       column_terms(c, mx, my, mz, lo, hi, bx, by, bz, scale2_, factor);
@@ -355,6 +410,7 @@ void PairColumns::overlap(int j, double* c) {
   MatchSets& ms = ws.match;
   const size_t w = static_cast<size_t>(ms.w);
   const std::uint64_t* colj = &ms.col[static_cast<size_t>(j) * w];
+  const double* ddj = squares_ ? &(*squares_)(1, j) - 1 : nullptr;
   const size_t wa = static_cast<size_t>(lena_) / 64 + 1;  // words that can hold rows 1..lena
   bool any = false;
   for (size_t k = 0; k < wa; ++k) any = any || colj[k] != 0;
@@ -388,7 +444,8 @@ void PairColumns::overlap(int j, double* c) {
       const std::uint64_t* f = &ms.rowany[static_cast<size_t>(i) * w];
       int cb = 0;
       for (int q = 1; q <= nb; ++q) cb += test_bit(f, pb[q]);
-      c[i] = matched_term(ca, na, cb, nb, dist2_at(mx, my, mz, i, bx, by, bz), scale2_);
+      const double d2 = ddj ? ddj[i] : dist2_at(mx, my, mz, i, bx, by, bz);
+      c[i] = matched_term(ca, na, cb, nb, d2, scale2_);
     }
   }
 }
@@ -402,6 +459,7 @@ __attribute__((target("avx2,popcnt"))) void PairColumns::overlap_by_sets(
   const double* my = ws_.my.data();
   const double* mz = ws_.mz.data();
   const double bx = b_.ca[j][0], by = b_.ca[j][1], bz = b_.ca[j][2];
+  const double* ddj = squares_ ? &(*squares_)(1, j) - 1 : nullptr;
   const std::uint64_t* pbset = sb.of(j);
   for (size_t k = 0; k < wa; ++k) {
     for (std::uint64_t bits = colj[k]; bits != 0; bits &= bits - 1) {
@@ -413,7 +471,8 @@ __attribute__((target("avx2,popcnt"))) void PairColumns::overlap_by_sets(
       int ca = 0, cb = 0;
       for (size_t x = 0; x < wa; ++x) ca += std::popcount(paset[x] & e[x]);
       for (int x = 0; x < sb.w; ++x) cb += std::popcount(pbset[x] & f[x]);
-      c[i] = matched_term(ca, na, cb, nb, dist2_at(mx, my, mz, i, bx, by, bz), scale2_);
+      const double d2 = ddj ? ddj[i] : dist2_at(mx, my, mz, i, bx, by, bz);
+      c[i] = matched_term(ca, na, cb, nb, d2, scale2_);
     }
   }
 }

@@ -252,9 +252,12 @@ extern bool fill_plain;  // tests: take the code for processors without AVX2
 // it with streamed false and makes the whole matrix with fill.
 class PairColumns {
  public:
+  // squares, when given, keeps the squared distances that a streamed,
+  // weighted generator computes first (rows 1..lena, columns 1..lenb), so
+  // that the columns do not compute them again.
   PairColumns(ScoringWorkspace& ws, const Structure& a, const Structure& b, int lena, int lenb,
               const double u[3][3], const double t[3], double scale2, double cut2, bool weighted,
-              bool streamed = true);
+              bool streamed = true, ScoreMatrix* squares = nullptr);
   void column(int j, double* c);
   void fill(ScoreMatrix& smat, int lenb);
   // The cells across the sides are left unwritten from now on.
@@ -281,6 +284,7 @@ class PairColumns {
   double scale2_, cut2_;
   bool weighted_;
   bool cross_ = true;
+  ScoreMatrix* squares_ = nullptr;  // the squared distances, when kept
 };
 
 // ---- interface score of an alignment -----------------------------------------

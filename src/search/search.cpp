@@ -49,7 +49,10 @@ void align_under_map(Context& ctx, SearchWorkspace& ws, const Structure& a, cons
   }
   double u[3][3], t[3];
   superpose(ws.pa.data(), ws.pb.data(), n, u, t);
-  PairColumns cols(ctx.ws, a, b, lena, lenb, u, t, s0sq, ctx.par.contcf[1], contact_flag == 1);
+  // The refinements' work matrix holds nothing that outlives a refinement:
+  // it keeps the squared distances meanwhile.
+  PairColumns cols(ctx.ws, a, b, lena, lenb, u, t, s0sq, ctx.par.contcf[1], contact_flag == 1,
+                   /*streamed=*/true, &ws.work);
   const DpSides sides = matrix_sides(ctx.ws, a, b, lena, lenb);
   if (sides.k1 > 0) cols.skip_cross();  // dp does not read them
   StreamedColumns stream(cols, ws.colbuf.data());
