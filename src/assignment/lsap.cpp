@@ -295,23 +295,30 @@ __attribute__((target("avx2"))) bool relax_and_find_avx2_split(
   const double top = m + eps;
   if (!(top < sup)) return true;  // no row can come below sup
   // The unlabeled rows within [m, m + eps]: the answer when there is one.
-  const __m256d vt = _mm256_set1_pd(top);
-  int count = 0, at = 0;
+  // When every one of them lies at m itself, the search takes the first of
+  // them: every row before it lies more than eps above m, so whatever
+  // candidate it holds then, the row comes more than eps below it, and no
+  // later row comes more than eps below m.
+  const __m256d vt = _mm256_set1_pd(top), vm = _mm256_set1_pd(m);
+  int count = 0, at_m = 0, at = 0;
   for (int k = 1; k < grouped; k += 4) {
     const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + k));
-    const int near = _mm256_movemask_pd(
-        _mm256_and_pd(_mm256_cmp_pd(_mm256_loadu_pd(dminus + k), vt, _CMP_LE_OQ), lv));
+    const __m256d dm = _mm256_loadu_pd(dminus + k);
+    const int near = _mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(dm, vt, _CMP_LE_OQ), lv));
     if (near == 0) continue;
     count += __builtin_popcount(static_cast<unsigned>(near));
+    at_m += __builtin_popcount(static_cast<unsigned>(
+        _mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(dm, vm, _CMP_EQ_OQ), lv))));
     if (at == 0) at = k + __builtin_ctz(static_cast<unsigned>(near));
   }
   for (int k = grouped; k <= n; ++k) {
     if (live[k] && dminus[k] <= top) {
       ++count;
+      at_m += dminus[k] == m;
       if (at == 0) at = k;
     }
   }
-  if (count == 1) {
+  if (count == 1 || count == at_m) {
     dist = dminus[at];
     istar = at;
     return true;
