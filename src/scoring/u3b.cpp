@@ -122,6 +122,12 @@ inline Vec3 eigenvector(double d, const double g[7]) {
 }
 
 #if defined(__x86_64__)
+// Lanes 0-2 of v into d[0..2].
+__attribute__((target("avx2"))) inline void lanes3(__m256d v, double* d) {
+  _mm_storeu_pd(d, _mm256_castpd256_pd128(v));
+  d[2] = _mm_cvtsd_f64(_mm256_extractf128_pd(v, 1));
+}
+
 // Steps 3 and 4 of fit for unit weights without the spread: the centroids
 // and the correlation matrix (c[3 * i + j] = cor(i + 1, j + 1)), the three
 // coordinates of a point in the lanes of one register. Every sum takes the
@@ -151,16 +157,13 @@ __attribute__((target("avx2"))) void centre_and_correlate_avx2(const Coord* x, c
     r2 = _mm256_add_pd(r2, _mm256_mul_pd(d1, xv));
     r3 = _mm256_add_pd(r3, _mm256_mul_pd(d2, xv));
   }
-  alignas(32) double l[4];
-  _mm256_store_pd(l, mx);
-  std::copy(l, l + 3, cx);
+  // Lanes 0-2 straight out of the registers: with the sums stored through
+  // a buffer the compiler keeps them in memory inside the loop.
+  lanes3(mx, cx);
   std::copy(cyl, cyl + 3, cy);
-  _mm256_store_pd(l, r1);
-  std::copy(l, l + 3, c);
-  _mm256_store_pd(l, r2);
-  std::copy(l, l + 3, c + 3);
-  _mm256_store_pd(l, r3);
-  std::copy(l, l + 3, c + 6);
+  lanes3(r1, c);
+  lanes3(r2, c + 3);
+  lanes3(r3, c + 6);
 }
 #endif
 
