@@ -46,13 +46,17 @@ __attribute__((target_clones("avx2", "default"))) void column_terms(
 
 // Marks the matched pairs (i, j), lo <= i < hi, in column j's bit set colj:
 // residue i within the cutoff of point (bx, by, bz), the position of residue
-// j. Whether a pair matches is as good as random, so no branch follows it:
-// with AVX2 four rows are tested at once and their four bits or-ed in.
-void mark_hits_plain(std::uint64_t* colj, const double* mx, const double* my, const double* mz,
-                     int lo, int hi, double bx, double by, double bz, double cut2) {
+// j; with dd, keeps each squared distance in dd[i]. Whether a pair matches is
+// as good as random, so no branch follows it: with AVX2 four rows are tested
+// at once and their four bits or-ed in.
+void mark_hits_plain(std::uint64_t* colj, double* dd, const double* mx, const double* my,
+                     const double* mz, int lo, int hi, double bx, double by, double bz,
+                     double cut2) {
   for (int i = lo; i < hi; ++i) {
     const double dx = mx[i] - bx, dy = my[i] - by, dz = mz[i] - bz;
-    const std::uint64_t hit = (dx * dx + dy * dy + dz * dz) <= cut2;
+    const double d2 = dx * dx + dy * dy + dz * dz;
+    if (dd) dd[i] = d2;
+    const std::uint64_t hit = d2 <= cut2;
     colj[i >> 6] |= hit << (i & 63);
   }
 }
@@ -82,43 +86,19 @@ __attribute__((target("avx2"))) inline Four distances4(const double* mx, const d
   return {dd, static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(dd, vcut, _CMP_LE_OQ)))};
 }
 
-// mark_hits that also keeps each squared distance in dd[i].
-void mark_hits_kept_plain(std::uint64_t* colj, double* dd, const double* mx, const double* my,
-                          const double* mz, int lo, int hi, double bx, double by, double bz,
-                          double cut2) {
-  for (int i = lo; i < hi; ++i) {
-    const double dx = mx[i] - bx, dy = my[i] - by, dz = mz[i] - bz;
-    dd[i] = dx * dx + dy * dy + dz * dz;
-    const std::uint64_t hit = dd[i] <= cut2;
-    colj[i >> 6] |= hit << (i & 63);
-  }
-}
-
-__attribute__((target("avx2"))) void mark_hits_kept_avx2(std::uint64_t* colj, double* dd,
-                                                         const double* mx, const double* my,
-                                                         const double* mz, int lo, int hi,
-                                                         double bx, double by, double bz,
-                                                         double cut2) {
+__attribute__((target("avx2"))) void mark_hits_avx2(std::uint64_t* colj, double* dd,
+                                                    const double* mx, const double* my,
+                                                    const double* mz, int lo, int hi, double bx,
+                                                    double by, double bz, double cut2) {
   const __m256d vx = _mm256_set1_pd(bx), vy = _mm256_set1_pd(by), vz = _mm256_set1_pd(bz);
   const __m256d vcut = _mm256_set1_pd(cut2);
   int i = lo;
   for (; i + 4 <= hi; i += 4) {
     const Four f = distances4(mx, my, mz, i, vx, vy, vz, vcut);
-    _mm256_storeu_pd(dd + i, f.dd);
+    if (dd) _mm256_storeu_pd(dd + i, f.dd);
     or_bits(colj, i, f.within);
   }
-  mark_hits_kept_plain(colj, dd, mx, my, mz, i, hi, bx, by, bz, cut2);
-}
-
-__attribute__((target("avx2"))) void mark_hits_avx2(std::uint64_t* colj, const double* mx,
-                                                    const double* my, const double* mz, int lo,
-                                                    int hi, double bx, double by, double bz,
-                                                    double cut2) {
-  const __m256d vx = _mm256_set1_pd(bx), vy = _mm256_set1_pd(by), vz = _mm256_set1_pd(bz);
-  const __m256d vcut = _mm256_set1_pd(cut2);
-  int i = lo;
-  for (; i + 4 <= hi; i += 4) or_bits(colj, i, distances4(mx, my, mz, i, vx, vy, vz, vcut).within);
-  mark_hits_plain(colj, mx, my, mz, i, hi, bx, by, bz, cut2);
+  mark_hits_plain(colj, dd, mx, my, mz, i, hi, bx, by, bz, cut2);
 }
 #endif
 
@@ -166,27 +146,15 @@ bool fill_plain = false;
 
 namespace {
 
-void mark_hits(std::uint64_t* colj, const double* mx, const double* my, const double* mz, int lo,
-               int hi, double bx, double by, double bz, double cut2) {
+void mark_hits(std::uint64_t* colj, double* dd, const double* mx, const double* my,
+               const double* mz, int lo, int hi, double bx, double by, double bz, double cut2) {
 #if defined(__x86_64__)
   if (cpu_has_avx2() && !detail::fill_plain) {
-    mark_hits_avx2(colj, mx, my, mz, lo, hi, bx, by, bz, cut2);
+    mark_hits_avx2(colj, dd, mx, my, mz, lo, hi, bx, by, bz, cut2);
     return;
   }
 #endif
-  mark_hits_plain(colj, mx, my, mz, lo, hi, bx, by, bz, cut2);
-}
-
-void mark_hits_kept(std::uint64_t* colj, double* dd, const double* mx, const double* my,
-                    const double* mz, int lo, int hi, double bx, double by, double bz,
-                    double cut2) {
-#if defined(__x86_64__)
-  if (cpu_has_avx2() && !detail::fill_plain) {
-    mark_hits_kept_avx2(colj, dd, mx, my, mz, lo, hi, bx, by, bz, cut2);
-    return;
-  }
-#endif
-  mark_hits_kept_plain(colj, dd, mx, my, mz, lo, hi, bx, by, bz, cut2);
+  mark_hits_plain(colj, dd, mx, my, mz, lo, hi, bx, by, bz, cut2);
 }
 
 // column_terms from squared distances already made.
@@ -321,10 +289,7 @@ PairColumns::PairColumns(ScoringWorkspace& ws, const Structure& a, const Structu
     for (int r = 0; r < nrun_; ++r) {
       const int lo = runstart[r], hi = runstart[r + 1];
       if (a.id2chain[lo] != side) continue;
-      if (dd)
-        mark_hits_kept(colj, dd, mx, my, mz, lo, hi, bx, by, bz, cut2);
-      else
-        mark_hits(colj, mx, my, mz, lo, hi, bx, by, bz, cut2);
+      mark_hits(colj, dd, mx, my, mz, lo, hi, bx, by, bz, cut2);
     }
   }
   finish_matches(lenb);
