@@ -552,8 +552,12 @@ __attribute__((target("avx2"))) void superpose4_avx2(const Coord* const x[4],
   cy1 = _mm256_div_pd(cy1, wsum);
   cy2 = _mm256_div_pd(cy2, wsum);
 
-  // 4. correlation matrix; the products of the lanes without a point are
-  // masked to +0.
+  // 4. correlation matrix. In the lanes without a point the centred x is
+  // masked to +0, so that their products are zeros, which leave a sum as it
+  // is (a sum that starts at +0 is never -0); a lane without any point, whose
+  // centroid is not a number, is fitted on its own below. (Masking the nine
+  // products instead keeps one register too many: a sum would live in
+  // memory.)
   __m256d c[3][3];
   for (auto& row : c)
     for (__m256d& e : row) e = _mm256_setzero_pd();
@@ -561,12 +565,13 @@ __attribute__((target("avx2"))) void superpose4_avx2(const Coord* const x[4],
     load(from);
     for (int m = from; m < std::min(nmax, from + kBlock); ++m) {
       const __m256d on = active(m, nv);
-      const __m256d xs[3] = {sub(_mm256_load_pd(at(m, 0)), cx0), sub(_mm256_load_pd(at(m, 1)), cx1),
-                             sub(_mm256_load_pd(at(m, 2)), cx2)};
+      const __m256d xs[3] = {_mm256_and_pd(on, sub(_mm256_load_pd(at(m, 0)), cx0)),
+                             _mm256_and_pd(on, sub(_mm256_load_pd(at(m, 1)), cx1)),
+                             _mm256_and_pd(on, sub(_mm256_load_pd(at(m, 2)), cx2))};
       const __m256d ys[3] = {sub(_mm256_load_pd(at(m, 3)), cy0), sub(_mm256_load_pd(at(m, 4)), cy1),
                              sub(_mm256_load_pd(at(m, 5)), cy2)};
       for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) c[i][j] = add(c[i][j], _mm256_and_pd(on, mul(ys[i], xs[j])));
+        for (int j = 0; j < 3; ++j) c[i][j] = add(c[i][j], mul(ys[i], xs[j]));
     }
   }
 
