@@ -321,7 +321,7 @@ __attribute__((target("avx2"))) bool relax_and_find_avx2_split(
   if (count == 1 || count == at_m) {
     dist = dminus[at];
     istar = at;
-    return true;
+    return count == 1;  // rows that tied once tend to tie again
   }
   // Ties: the row-order search, looking only into the groups that hold a
   // row below the current candidate.
