@@ -255,10 +255,11 @@ __attribute__((target("avx2"))) void relax_and_find_avx2_fused(
 // row. The nearest row that the row-order search would find lies within
 // [m, m + eps]: the candidate only falls, and the row holding m either
 // becomes it or is kept out by a candidate no higher than m + eps. So when
-// exactly one unlabeled row lies there, that row is the answer; otherwise
-// (ties within the tolerance) the row-order search runs as written, and the
-// step returns false: rows that tied once tend to tie again, and the one-pass
-// step is then the cheaper one.
+// exactly one unlabeled row lies there, that row is the answer; when all of
+// those rows lie at m exactly, the first of them is; otherwise (ties within
+// the tolerance) the row-order search runs as written. After a tie of either
+// kind the step returns false: rows that tied once tend to tie again, and the
+// one-pass step is then the cheaper one.
 __attribute__((target("avx2"))) bool relax_and_find_avx2_split(
     int n, const double* c, double base, double uj, const double* vrow, double* dminus, int* pred,
     const std::uint64_t* live, int j, double eps, double sup, double& dist, int& istar) {
