@@ -78,37 +78,33 @@ void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat
   if (n < 3) return;
   ws.pending_weighted = scoretype == 1;
 
+  // A remembered result: its score, and its superposition as the one behind
+  // the matrix.
+  SearchMemo& memo = ws.search_memo;
+  auto recall = [&](int key) -> const ScoreResult* {
+    if (!memo.enabled()) return nullptr;
+    const int e = memo.scores.find(invmap + 1, l2, key);
+    if (e < 0) return nullptr;
+    const ScoreResult& r = memo.scores.at(e);
+    score = r.score;
+    std::copy(&r.u[0][0], &r.u[0][0] + 9, &ws.su[0][0]);
+    std::copy(r.t, r.t + 3, ws.st);
+    return &r;
+  };
+
   // An alignment scored before in this search: its superposition gives the matrix.
   const int key = scoretype * 16 + (tryorder1 == 1 ? 2 : 0) + mode;
-  SearchMemo& memo = ws.search_memo;
-  if (memo.enabled()) {
-    const int e = memo.scores.find(invmap + 1, l2, key);
-    if (e >= 0) {
-      const ScoreResult& r = memo.scores.at(e);
-      score = r.score;
-      order1used = r.order1used;
-      std::copy(&r.u[0][0], &r.u[0][0] + 9, &ws.su[0][0]);
-      std::copy(r.t, r.t + 3, ws.st);
-      ws.pending_fill = true;
-      if (fill) fill_pending(ctx, smat);
-      return;
-    }
+  if (const ScoreResult* r = recall(key)) {
+    order1used = r->order1used;
+    ws.pending_fill = true;
+    if (fill) fill_pending(ctx, smat);
+    return;
   }
 
   // The search in structure-2 order is the whole of a call that does not try
   // structure-1 order: when such a call scored this alignment, its result
   // stands for that search, superposition included.
-  bool order2_known = false;
-  if (memo.enabled() && tryorder1 == 1) {
-    const int e = memo.scores.find(invmap + 1, l2, scoretype * 16 + mode);
-    if (e >= 0) {
-      const ScoreResult& r = memo.scores.at(e);
-      score = r.score;
-      std::copy(&r.u[0][0], &r.u[0][0] + 9, &ws.su[0][0]);
-      std::copy(r.t, r.t + 3, ws.st);
-      order2_known = true;
-    }
-  }
+  const bool order2_known = tryorder1 == 1 && recall(scoretype * 16 + mode) != nullptr;
 
   // 4.
   const double d0 = par.d0[0];
