@@ -77,7 +77,7 @@ inline void find_in_group(int from, int to, const double* dminus, const std::uin
 [[maybe_unused]] void relax_and_find_plain(int n, const double* c, double base, double uj,
                                            const double* vrow, double* dminus, int* pred,
                                            const std::uint64_t* live, int j, double eps, double sup,
-                                           double& dist, int& istar, bool& /*ties*/) {
+                                           double& dist, int& istar) {
   dist = sup;
   istar = 0;
   relax_rows(1, n, c, base, uj, vrow, dminus, pred, live, j, eps, dist, istar);
@@ -188,7 +188,7 @@ __attribute__((target("avx2"))) bool update_duals_avx2(int n, double dist,
 
 void relax_and_find_sse2(int n, const double* c, double base, double uj, const double* vrow,
                          double* dminus, int* pred, const std::uint64_t* live, int j, double eps,
-                         double sup, double& dist, int& istar, bool& /*ties*/) {
+                         double sup, double& dist, int& istar) {
   dist = sup;
   istar = 0;
   const __m128d vb = _mm_set1_pd(base), vu = _mm_set1_pd(uj), ve = _mm_set1_pd(eps);
@@ -211,146 +211,166 @@ void relax_and_find_sse2(int n, const double* c, double base, double uj, const d
   relax_rows(i, n, c, base, uj, vrow, dminus, pred, live, j, eps, dist, istar);
 }
 
-// Rows i..i+3 relaxed through a column (c, base vb, dual vu): their new
-// distances, also stored; closer marks the unlabeled (lv) rows that took one.
-__attribute__((target("avx2"))) inline __m256d relax4(const double* c, const double* vrow,
-                                                      double* dminus, int i, __m256d vb,
-                                                      __m256d vu, __m256d ve, __m256d lv,
-                                                      __m256d& closer) {
-  const __m256d d = _mm256_sub_pd(
-      _mm256_sub_pd(_mm256_add_pd(vb, _mm256_loadu_pd(c + i - 1)), vu), _mm256_loadu_pd(vrow + i));
-  const __m256d old = _mm256_loadu_pd(dminus + i);
-  closer = _mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(d, ve), old, _CMP_LT_OQ), lv);
-  const __m256d dm = _mm256_blendv_pd(old, d, closer);
-  _mm256_storeu_pd(dminus + i, dm);
-  return dm;
+// Lane masks for the last, partial group of four rows: kTail[r] has its
+// first r lanes set.
+alignas(32) constexpr std::int64_t kTail[4][4] = {
+    {0, 0, 0, 0}, {-1, 0, 0, 0}, {-1, -1, 0, 0}, {-1, -1, -1, 0}};
+
+// Four values from p; Masked: only the lanes of tail, the others 0 (and
+// nothing read there).
+template <bool Masked>
+__attribute__((target("avx2"), always_inline)) inline __m256d load4(const double* p,
+                                                                   __m256i tail) {
+  if constexpr (Masked) return _mm256_maskload_pd(p, tail);
+  return _mm256_loadu_pd(p);
 }
 
-__attribute__((target("avx2"))) void relax_and_find_avx2_fused(
-    int n, const double* c, double base, double uj, const double* vrow, double* dminus, int* pred,
-    const std::uint64_t* live, int j, double eps, double sup, double& dist, int& istar) {
-  dist = sup;
-  istar = 0;
-  const __m256d vb = _mm256_set1_pd(base), vu = _mm256_set1_pd(uj), ve = _mm256_set1_pd(eps);
-  int i = 1;
-  for (; i + 3 <= n; i += 4) {
-    const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + i));
-    __m256d closer;
-    const __m256d dm = relax4(c, vrow, dminus, i, vb, vu, ve, lv, closer);
-    const int mc = _mm256_movemask_pd(closer);
-    if (mc) {
-      for (int k = 0; k < 4; ++k)
-        if (mc >> k & 1) pred[i + k] = j;
-    }
-    const __m256d below =
-        _mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(dm, ve), _mm256_set1_pd(dist), _CMP_LT_OQ), lv);
-    if (_mm256_movemask_pd(below) == 0) continue;
-    find_in_group(i, i + 4, dminus, live, eps, dist, istar);
-  }
-  relax_rows(i, n, c, base, uj, vrow, dminus, pred, live, j, eps, dist, istar);
-}
-
-// The AVX2 step in two passes without a data-dependent branch. The first
-// relaxes four rows at a time and keeps the smallest value m of an unlabeled
-// row. The nearest row that the row-order search would find lies within
-// [m, m + eps]: the candidate only falls, and the row holding m either
-// becomes it or is kept out by a candidate no higher than m + eps. So when
-// exactly one unlabeled row lies there, that row is the answer; when all of
-// those rows lie at m exactly, the first of them is; otherwise (ties within
-// the tolerance) the row-order search runs as written. After a tie of either
-// kind the step returns false: rows that tied once tend to tie again, and the
-// one-pass step is then the cheaper one.
-__attribute__((target("avx2"))) bool relax_and_find_avx2_split(
-    int n, const double* c, double base, double uj, const double* vrow, double* dminus, int* pred,
-    const std::uint64_t* live, int j, double eps, double sup, double& dist, int& istar) {
-  dist = sup;
-  istar = 0;
-  const __m256d vb = _mm256_set1_pd(base), vu = _mm256_set1_pd(uj), ve = _mm256_set1_pd(eps);
+// Rows k..k+3 relaxed through a column (c, base vb, dual vu): dminus and
+// pred updated, and vmin lowered to their unlabeled (live) values.
+template <bool Masked>
+__attribute__((target("avx2"), always_inline)) inline void relax4(
+    int k, const double* c, const double* vrow, double* dminus, int* pred, const double* lives,
+    __m256d vb, __m256d vu, __m256d ve, __m128i vj, __m256i tail, __m256d& vmin) {
   const __m256d inf = _mm256_set1_pd(std::numeric_limits<double>::infinity());
-  const __m128i vj = _mm_set1_epi32(j);
-  __m256d vmin = inf;
-  int i = 1;
-  for (; i + 3 <= n; i += 4) {
-    const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + i));
-    __m256d closer;
-    const __m256d dm = relax4(c, vrow, dminus, i, vb, vu, ve, lv, closer);
-    __m128i* p = reinterpret_cast<__m128i*>(pred + i);
-    _mm_storeu_si128(p, _mm_blendv_epi8(_mm_loadu_si128(p), vj, int_lanes(closer)));
-    // Labeled rows count as +inf; a NaN (first operand) never becomes the minimum.
-    vmin = _mm256_min_pd(_mm256_blendv_pd(inf, dm, lv), vmin);
+  const __m256d lv = load4<Masked>(lives + k, tail);
+  const __m256d d = _mm256_sub_pd(
+      _mm256_sub_pd(_mm256_add_pd(vb, load4<Masked>(c + k - 1, tail)), vu),
+      load4<Masked>(vrow + k, tail));
+  const __m256d old = load4<Masked>(dminus + k, tail);
+  const __m256d closer = _mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(d, ve), old, _CMP_LT_OQ), lv);
+  const __m256d dm = _mm256_blendv_pd(old, d, closer);
+  const __m128i take = int_lanes(closer);
+  if constexpr (Masked) {
+    // (lanes past the group's rows are not live, so closer leaves them out)
+    _mm256_maskstore_pd(dminus + k, tail, dm);
+    _mm_maskstore_epi32(pred + k, take, vj);
+  } else {
+    _mm256_storeu_pd(dminus + k, dm);
+    __m128i* q = reinterpret_cast<__m128i*>(pred + k);
+    _mm_storeu_si128(q, _mm_blendv_epi8(_mm_loadu_si128(q), vj, take));
   }
-  const int grouped = i;
-  for (; i <= n; ++i) {
-    if (!live[i]) continue;
-    const double d = base + c[i - 1] - uj - vrow[i];
-    if (d + eps < dminus[i]) {
-      dminus[i] = d;
-      pred[i] = j;
-    }
-  }
-  double lanes[4];
-  _mm256_storeu_pd(lanes, vmin);
-  double m = std::min(std::min(lanes[0], lanes[1]), std::min(lanes[2], lanes[3]));
-  for (int k = grouped; k <= n; ++k)
-    if (live[k] && dminus[k] < m) m = dminus[k];
+  // A NaN (first operand) never becomes the minimum.
+  vmin = _mm256_min_pd(_mm256_blendv_pd(inf, dm, lv), vmin);
+}
+
+// Rows k..k+3 (numbered rowno) against [m, top] and (top, top2]: first
+// lowered to the numbers of unlabeled rows in the first, gap marking those
+// in the second.
+template <bool Masked>
+__attribute__((target("avx2"), always_inline)) inline void scan4(
+    int k, const double* dminus, const double* lives, __m256d vt, __m256d vt2, __m256d rowno,
+    __m256i tail, __m256d& first, __m256d& gap) {
+  const __m256d inf = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+  const __m256d lv = load4<Masked>(lives + k, tail);
+  const __m256d dm = load4<Masked>(dminus + k, tail);
+  const __m256d near = _mm256_and_pd(_mm256_cmp_pd(dm, vt, _CMP_LE_OQ), lv);
+  first = _mm256_min_pd(first, _mm256_blendv_pd(inf, rowno, near));
+  const __m256d above = _mm256_and_pd(_mm256_cmp_pd(dm, vt, _CMP_GT_OQ),
+                                      _mm256_cmp_pd(dm, vt2, _CMP_LE_OQ));
+  gap = _mm256_or_pd(gap, _mm256_and_pd(above, lv));
+}
+
+// The smallest of four lanes.
+__attribute__((target("avx2"), always_inline)) inline double min4(__m256d v) {
+  const __m128d h = _mm_min_pd(_mm256_castpd256_pd128(v), _mm256_extractf128_pd(v, 1));
+  return _mm_cvtsd_f64(_mm_min_sd(h, _mm_unpackhi_pd(h, h)));
+}
+
+// The row that the row-order search over the unlabeled rows 1..n (those with
+// live set) ends on, and its value, without a data-dependent branch in most
+// cases, given their smallest value m (+inf if none has one).
+//
+// That row lies in [m, top], top = m + eps: the candidate only falls, the
+// row holding m either becomes it or is kept out by a candidate no higher
+// than top, and once a row of [m, top] is the candidate no later row lies
+// more than eps below it. So the search ends on the first row of [m, top]
+// that it takes. The candidate it meets there is sup or the value of an
+// earlier row above top; when no unlabeled row lies in (top, top + eps] (as
+// rounded) and sup lies above that too, the candidate lies more than eps
+// above the row, which is then taken. One pass finds the first row of
+// [m, top] and whether (top, top + eps] holds a row; only if it does, the
+// row-order search runs as written.
+__attribute__((target("avx2"))) void nearest_from_min(int n, double m, const double* dminus,
+                                                      const std::uint64_t* live, double eps,
+                                                      double sup, double& dist, int& istar) {
+  dist = sup;
+  istar = 0;
   const double top = m + eps;
-  if (!(top < sup)) return true;  // no row can come below sup
-  // The unlabeled rows within [m, m + eps]: the answer when there is one.
-  // When every one of them lies at m itself, the search takes the first of
-  // them: every row before it lies more than eps above m, so whatever
-  // candidate it holds then, the row comes more than eps below it, and no
-  // later row comes more than eps below m.
-  const __m256d vt = _mm256_set1_pd(top), vm = _mm256_set1_pd(m);
-  int count = 0, at_m = 0, at = 0;
-  for (int k = 1; k < grouped; k += 4) {
-    const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + k));
-    const __m256d dm = _mm256_loadu_pd(dminus + k);
-    const int near = _mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(dm, vt, _CMP_LE_OQ), lv));
-    if (near == 0) continue;
-    count += __builtin_popcount(static_cast<unsigned>(near));
-    at_m += __builtin_popcount(static_cast<unsigned>(
-        _mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(dm, vm, _CMP_EQ_OQ), lv))));
-    if (at == 0) at = k + __builtin_ctz(static_cast<unsigned>(near));
+  if (!(top < sup)) return;  // no row can come below sup
+  const double top2 = top + eps;
+  const __m256i tail = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTail[n % 4]));
+  const double* lives = reinterpret_cast<const double*>(live);
+  const int full = 1 + (n / 4) * 4;  // rows 1..full-1 in whole groups
+  const __m256d vt = _mm256_set1_pd(top), vt2 = _mm256_set1_pd(top2);
+  __m256d first = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+  __m256d gap = _mm256_setzero_pd();
+  __m256d rowno = _mm256_setr_pd(1.0, 2.0, 3.0, 4.0);
+  const __m256d four = _mm256_set1_pd(4.0);
+  for (int k = 1; k < full; k += 4) {
+    scan4<false>(k, dminus, lives, vt, vt2, rowno, tail, first, gap);
+    rowno = _mm256_add_pd(rowno, four);
   }
-  for (int k = grouped; k <= n; ++k) {
-    if (live[k] && dminus[k] <= top) {
-      ++count;
-      at_m += dminus[k] == m;
-      if (at == 0) at = k;
-    }
+  if (full <= n) scan4<true>(full, dminus, lives, vt, vt2, rowno, tail, first, gap);
+  if (_mm256_testz_pd(gap, gap) && top2 < sup) {
+    istar = static_cast<int>(min4(first));
+    dist = dminus[istar];
+    return;
   }
-  if (count == 1 || count == at_m) {
-    dist = dminus[at];
-    istar = at;
-    return count == 1;  // rows that tied once tend to tie again
-  }
-  // Ties: the row-order search, looking only into the groups that hold a
-  // row below the current candidate.
-  for (int k = 1; k < grouped; k += 4) {
-    const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + k));
+  // A row just above top: the row-order search, looking only into the groups
+  // that hold a row below the current candidate.
+  const __m256d ve = _mm256_set1_pd(eps);
+  for (int k = 1; k < full; k += 4) {
+    const __m256d lv = _mm256_loadu_pd(lives + k);
     const __m256d below = _mm256_and_pd(
         _mm256_cmp_pd(_mm256_add_pd(_mm256_loadu_pd(dminus + k), ve), _mm256_set1_pd(dist),
                       _CMP_LT_OQ),
         lv);
     if (_mm256_movemask_pd(below) != 0) find_in_group(k, k + 4, dminus, live, eps, dist, istar);
   }
-  find_in_group(grouped, n + 1, dminus, live, eps, dist, istar);
-  return false;
+  find_in_group(full, n + 1, dminus, live, eps, dist, istar);
 }
 
+// The AVX2 step: one pass relaxes four rows at a time and keeps the smallest
+// value of an unlabeled row, and nearest_from_min finds the row. The last
+// group of fewer than four rows goes through the same operations with masked
+// loads and stores: lanes past n read and write nothing.
 __attribute__((target("avx2"))) void relax_and_find_avx2(
     int n, const double* c, double base, double uj, const double* vrow, double* dminus, int* pred,
-    const std::uint64_t* live, int j, double eps, double sup, double& dist, int& istar,
-    bool& ties) {
-  if (ties)
-    relax_and_find_avx2_fused(n, c, base, uj, vrow, dminus, pred, live, j, eps, sup, dist, istar);
-  else
-    ties = !relax_and_find_avx2_split(n, c, base, uj, vrow, dminus, pred, live, j, eps, sup, dist,
-                                      istar);
+    const std::uint64_t* live, int j, double eps, double sup, double& dist, int& istar) {
+  const __m256d vb = _mm256_set1_pd(base), vu = _mm256_set1_pd(uj), ve = _mm256_set1_pd(eps);
+  const __m128i vj = _mm_set1_epi32(j);
+  const __m256i tail = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTail[n % 4]));
+  const double* lives = reinterpret_cast<const double*>(live);
+  const int full = 1 + (n / 4) * 4;  // rows 1..full-1 in whole groups
+  __m256d vmin = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+  for (int k = 1; k < full; k += 4)
+    relax4<false>(k, c, vrow, dminus, pred, lives, vb, vu, ve, vj, tail, vmin);
+  if (full <= n) relax4<true>(full, c, vrow, dminus, pred, lives, vb, vu, ve, vj, tail, vmin);
+  nearest_from_min(n, min4(vmin), dminus, live, eps, sup, dist, istar);
+}
+
+// The row-order search over unlabeled rows 1..n by their smallest value first.
+__attribute__((target("avx2"))) void nearest_row_avx2(int n, const double* dminus,
+                                                      const std::uint64_t* live, double eps,
+                                                      double sup, double& dist, int& istar) {
+  const __m256d inf = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+  const __m256i tail = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTail[n % 4]));
+  const double* lives = reinterpret_cast<const double*>(live);
+  const int full = 1 + (n / 4) * 4;
+  __m256d vmin = inf;
+  for (int k = 1; k < full; k += 4) {
+    const __m256d lv = _mm256_loadu_pd(lives + k);
+    vmin = _mm256_min_pd(_mm256_blendv_pd(inf, _mm256_loadu_pd(dminus + k), lv), vmin);
+  }
+  if (full <= n) {
+    const __m256d lv = load4<true>(lives + full, tail);
+    vmin = _mm256_min_pd(_mm256_blendv_pd(inf, load4<true>(dminus + full, tail), lv), vmin);
+  }
+  nearest_from_min(n, min4(vmin), dminus, live, eps, sup, dist, istar);
 }
 
 using RelaxAndFind = void (*)(int, const double*, double, double, const double*, double*, int*,
-                              const std::uint64_t*, int, double, double, double&, int&, bool&);
+                              const std::uint64_t*, int, double, double, double&, int&);
 RelaxAndFind pick_relax_and_find() {
   return cpu_has_avx2() ? relax_and_find_avx2 : relax_and_find_sse2;
 }
@@ -363,6 +383,16 @@ constexpr auto relax_and_find = relax_and_find_plain;
 constexpr bool lsap_avx2 = false;
 
 #endif
+
+void nearest_row(int n, const double* dminus, const std::uint64_t* live, double eps, double sup,
+                 double& dist, int& istar) {
+#if defined(__x86_64__)
+  if (lsap_avx2) return nearest_row_avx2(n, dminus, live, eps, sup, dist, istar);
+#endif
+  dist = sup;
+  istar = 0;
+  find_in_group(1, n + 1, dminus, live, eps, dist, istar);
+}
 
 void reduce_rows(int n, const Grid<double>& cost, const double* ucol, double* vrow, int* pred,
                  double eps) {
@@ -528,7 +558,6 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
     }
     double dist = sup;
     int istar = 0;
-    bool ties = false;  // the steps of this search have met ties within eps
     if (last > 0 && std::bit_cast<std::uint64_t>(u0) == std::bit_cast<std::uint64_t>(last_u) &&
         std::memcmp(c0, col(last), static_cast<size_t>(n) * sizeof(double)) == 0) {
       // The retraced state: only the searched column's own marks differ.
@@ -547,12 +576,7 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
       std::fill_n(live + 1, rows, ~std::uint64_t{0});
       // The nearest unlabeled row: the first one, in row order, that lies more
       // than eps below every earlier candidate.
-      for (int i = 1; i <= rows; ++i) {
-        if (dminus[i] + eps < dist) {
-          dist = dminus[i];
-          istar = i;
-        }
-      }
+      nearest_row(rows, dminus, live, eps, sup, dist, istar);
     }
     for (;;) {
       if (istar == 0) no_unlabeled_row();
@@ -564,7 +588,7 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
       // row's value is final once relaxed), look for the next nearest row.
       const double base = dist;
       relax_and_find(rows, col(j), base, ucol[j], vrow, dminus, pred, live, j, eps, sup, dist,
-                     istar, ties);
+                     istar);
     }
     std::fill(dminus + rows + 1, dminus + n + 1, dminus[rows]);
 

@@ -137,8 +137,8 @@ TEST(Lsapr, OptimalAgainstAllPermutations) {
   }
 }
 
-// Sizes around the vector widths, many exact ties, near-ties inside the
-// tolerance, and one workspace reused across sizes.
+// Sizes around the vector widths, many exact ties, near-ties inside and just
+// outside the tolerance, and one workspace reused across sizes.
 TEST(Lsapr, MakesTheReferenceChoicesOnTiesAndNearTies) {
   for (bool sse2 : {false, true}) {
     detail::lsap_use_sse2(sse2);
@@ -147,11 +147,14 @@ TEST(Lsapr, MakesTheReferenceChoicesOnTiesAndNearTies) {
     for (int trial = 0; trial < 400; ++trial) {
       const int n = 1 + static_cast<int>(rng() % 23);
       Grid<double> cost(n, n);
-      const int kind = trial % 3;
+      const int kind = trial % 4;
       for (int j = 1; j <= n; ++j)
         for (int i = 1; i <= n; ++i) {
           double c = kind == 0 ? draw(rng, false) : static_cast<double>(rng() % 4) * 0.25;
           if (kind == 2 && rng() % 3 == 0) c += (static_cast<int>(rng() % 3) - 1) * 3e-11;
+          // Ladders of steps a little above half the tolerance: rows just
+          // outside it from the nearest one.
+          if (kind == 3 && rng() % 2 == 0) c += (static_cast<int>(rng() % 5) - 2) * 6e-11;
           cost(i, j) = 2.0 - c;
         }
       std::vector<int> got(n + 1, 0);
