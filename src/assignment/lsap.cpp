@@ -290,9 +290,9 @@ __attribute__((target("avx2"), always_inline)) inline double min4(__m256d v) {
 // above the row, which is then taken. One pass finds the first row of
 // [m, top] and whether (top, top + eps] holds a row; only if it does, the
 // row-order search runs as written.
-__attribute__((target("avx2"))) void nearest_from_min(int n, double m, const double* dminus,
-                                                      const std::uint64_t* live, double eps,
-                                                      double sup, double& dist, int& istar) {
+__attribute__((target("avx2"), always_inline)) inline void nearest_from_min(
+    int n, double m, const double* dminus, const std::uint64_t* live, double eps, double sup,
+    double& dist, int& istar) {
   dist = sup;
   istar = 0;
   const double top = m + eps;
