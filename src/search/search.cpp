@@ -166,19 +166,23 @@ double plain_score(const GlLane& g, double d0sq) {
 void select_pairs(GlLane& g, double cut, int* spare, int lenb, const Structure& a,
                   const Structure& b) {
   // Raising the cutoff by 0.5 until three pairs are taken stops at the
-  // first step that reaches the third smallest distance.
-  if (g.n > 3) cut = widen_cutoff(cut, third_smallest(g.d2, g.n), true);
-  reset_map(spare, lenb);
-  int m = 0;
-  for (int k = 0; k < g.n; ++k) {
-    if (g.d2[k] <= cut) {
-      spare[g.res2[k]] = g.res1[k];
-      g.pa[m] = a.ca[g.res1[k]];
-      g.pb[m] = b.ca[g.res2[k]];
-      ++m;
+  // first step that reaches the third smallest distance. When three pairs lie
+  // within cut already, that is cut itself.
+  auto take = [&](double within) {
+    reset_map(spare, lenb);
+    int m = 0;
+    for (int k = 0; k < g.n; ++k) {
+      if (g.d2[k] <= within) {
+        spare[g.res2[k]] = g.res1[k];
+        g.pa[m] = a.ca[g.res1[k]];
+        g.pb[m] = b.ca[g.res2[k]];
+        ++m;
+      }
     }
-  }
-  g.m = m;
+    g.m = m;
+  };
+  take(cut);
+  if (g.n > 3 && g.m < 3) take(widen_cutoff(cut, third_smallest(g.d2, g.n), true));
 }
 
 // Fits the lanes' pairs: four at a time, or one by one.
