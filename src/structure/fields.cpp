@@ -19,7 +19,7 @@ std::string without_blanks(std::string_view s) {
   return out;
 }
 
-bool parse_int_compact(const std::string& s, int& value) {
+bool parse_int_compact(std::string_view s, int& value) {
   if (s.empty()) {
     value = 0;
     return true;
@@ -111,33 +111,30 @@ bool has_inner_blank(std::string_view w) {
 bool parse_real_simple(std::string_view field, int implied, double& value) {
   static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  size_t k = 0;
-  const size_t n = field.size();
-  auto skip_blanks = [&] {
-    while (k < n && (field[k] == ' ' || field[k] == '\t')) ++k;
-  };
-  skip_blanks();
-  if (k == n) return false;  // blank: the full parser's rule
-  bool neg = false;
-  if (field[k] == '+' || field[k] == '-') neg = field[k++] == '-';
+  const char* p = field.data();
+  const char* const end = p + field.size();
+  while (p != end && (*p == ' ' || *p == '\t')) ++p;
+  if (p == end) return false;  // blank: the full parser's rule
+  const bool neg = *p == '-';
+  if (*p == '+' || *p == '-') ++p;
   std::int64_t m = 0;
-  int digits = 0, decimals = 0;
-  bool point = false;
-  for (; k < n; ++k) {
-    const char c = field[k];
-    if (c == ' ' || c == '\t') continue;
-    if (c == '.') {
-      if (point) return false;
-      point = true;
-      continue;
+  int digits = 0;
+  int decimals = -1;  // -1 until the point
+  for (; p != end; ++p) {
+    const unsigned d = static_cast<unsigned>(static_cast<unsigned char>(*p)) - unsigned{'0'};
+    if (d < 10) {
+      if (++digits > 15) return false;
+      m = m * 10 + d;
+      decimals += decimals >= 0;
+    } else if (*p == '.') {
+      if (decimals >= 0) return false;
+      decimals = 0;
+    } else if (*p != ' ' && *p != '\t') {
+      return false;
     }
-    if (!is_digit(c)) return false;
-    if (++digits > 15) return false;
-    m = m * 10 + (c - '0');
-    if (point) ++decimals;
   }
   if (digits == 0) return false;
-  if (!point) decimals = implied > 0 ? implied : 0;
+  if (decimals < 0) decimals = implied > 0 ? implied : 0;
   if (decimals > 15) return false;
   const double v = static_cast<double>(m) / kPow10[decimals];
   value = neg ? -v : v;
@@ -147,6 +144,9 @@ bool parse_real_simple(std::string_view field, int implied, double& value) {
 }  // namespace
 
 bool parse_int_field(std::string_view field, int& value) {
+  // Commonly the blanks only surround the number: no copy is needed then.
+  const std::string_view w = trim(field);
+  if (!has_inner_blank(w)) return parse_int_compact(w, value);
   return parse_int_compact(without_blanks(field), value);
 }
 
