@@ -116,7 +116,7 @@ void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat
   int ncontact;
   if (!order2_known) {
     tmsearch(ctx, d0, d0search, n, ws.m1a.data(), ws.r1a.data(), ws.p2a.data(), ws.r2a.data(), sc,
-             rmsd, mode, scoretype, ncontact);
+             rmsd, mode, scoretype, ncontact, /*want_rmsd=*/false);
     score = n * sc / par.d0[1];
   }
 
@@ -132,7 +132,7 @@ void get_score(Context& ctx, const int* invmap, double& score, ScoreMatrix& smat
                             std::equal(ws.r2b.begin(), ws.r2b.begin() + n, ws.r2a.begin());
     if (!same_order) {
       tmsearch(ctx, d0, d0search, nb, ws.m1b.data(), ws.r1b.data(), ws.p2b.data(), ws.r2b.data(),
-               sc, rmsd, mode, scoretype, ncontact);
+               sc, rmsd, mode, scoretype, ncontact, /*want_rmsd=*/false);
       const double score2 = nb * sc / par.d0[1];
       if (score2 - score > 1e-6) {
         score = score2;

@@ -202,9 +202,10 @@ struct Context {
 // 0-based) that maximises the score; on return x1 holds the moved points.
 // score is the mean pair term over the n pairs, rmsd that of the plain fit of
 // all pairs (0.0 for n = 0). mode 1, 2 or 3; scoretype 1 TX, otherwise TM.
+// With want_rmsd false, rmsd is left 0.0 (the fits are the same).
 void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const int* alnres1,
               const Coord* x2, const int* alnres2, double& score, double& rmsd, int mode,
-              int scoretype, int& ncontact);
+              int scoretype, int& ncontact, bool want_rmsd = true);
 
 // alnpos1[1..na] = -1, alnpos2[1..nb] = -2.
 void init_ali(int* alnpos1, int* alnpos2, int na, int nb);

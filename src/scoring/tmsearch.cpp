@@ -552,7 +552,7 @@ void find_conserved_candidates(Context& ctx, int n, const int* alnres1, const in
 
 void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const int* alnres1,
               const Coord* x2, const int* alnres2, double& score, double& rmsd, int mode,
-              int scoretype, int& ncontact) {
+              int scoretype, int& ncontact, bool want_rmsd) {
   ScoringWorkspace& ws = ctx.ws;
   const int nmin = n;
 
@@ -630,11 +630,16 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
     const int len = lens[il];
     const int nstart = seed_starts(n, len, step, starts);
     if (il == 0) {
-      // The longest seed is all n pairs: its residual gives the RMSD.
-      for (int m = 0; m < len; ++m) frag[m] = starts[0] - 1 + m;
-      double resid;
-      fit_fragment(ws, frag, len, u, t, &resid);
-      rmsd = len > 0 ? std::sqrt(resid / len) : 0.0;
+      // The longest seed is all n pairs: its residual gives the RMSD. (The
+      // fit without the residual is the same.)
+      if (want_rmsd) {
+        for (int m = 0; m < len; ++m) frag[m] = starts[0] - 1 + m;
+        double resid;
+        fit_fragment(ws, frag, len, u, t, &resid);
+        rmsd = len > 0 ? std::sqrt(resid / len) : 0.0;
+      } else {
+        superpose(&ws.unmoved1[starts[0] - 1], &ws.fixed2[starts[0] - 1], len, u, t);
+      }
       move_pairs(ws, n, u, t);
       double sc;
       int nclose, ncont;

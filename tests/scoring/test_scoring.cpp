@@ -200,10 +200,11 @@ TEST(Tmsearch, SkippingTrialsAndGroupingSeedsChangeNothing) {
       if (variant == 3) r1[5] = r1[6];  // a residue in two pairs: no candidate lists
       for (int mode = 1; mode <= 3; ++mode)
         for (int type = 0; type <= 1; ++type) {
-          double score[2], rmsd[2];
-          int ncontact[2];
-          std::vector<Coord> x1[2];
-          for (int every = 0; every <= 1; ++every) {
+          // Run 2: as run 0, without the RMSD.
+          double score[3], rmsd[3];
+          int ncontact[3];
+          std::vector<Coord> x1[3];
+          for (int every = 0; every <= 2; ++every) {
             std::vector<Coord> p1(n), p2(n);
             for (int k = 0; k < n; ++k) p1[k] = a->ca[r1[k]], p2[k] = b->ca[r2[k]];
             ScoringWorkspace ws(a->len, b->len);
@@ -211,7 +212,7 @@ TEST(Tmsearch, SkippingTrialsAndGroupingSeedsChangeNothing) {
             detail::tmsearch_every_trial = every == 1;
             detail::tmsearch_seed_group = every == 1 ? 1 : 4;
             tmsearch(ctx, 3.3, 4.5, n, p1.data(), r1.data(), p2.data(), r2.data(), score[every],
-                     rmsd[every], mode, type, ncontact[every]);
+                     rmsd[every], mode, type, ncontact[every], /*want_rmsd=*/every != 2);
             x1[every] = p1;
           }
           detail::tmsearch_every_trial = false;
@@ -222,6 +223,10 @@ TEST(Tmsearch, SkippingTrialsAndGroupingSeedsChangeNothing) {
           EXPECT_EQ(rmsd[0], rmsd[1]) << where;
           EXPECT_EQ(ncontact[0], ncontact[1]) << where;
           EXPECT_EQ(x1[0], x1[1]) << where;
+          EXPECT_EQ(score[0], score[2]) << where;
+          EXPECT_EQ(ncontact[0], ncontact[2]) << where;
+          EXPECT_EQ(x1[0], x1[2]) << where;
+          EXPECT_EQ(rmsd[2], 0.0) << where;
           skipped_somewhere += score[0] > 0.0;
         }
     }
