@@ -77,7 +77,7 @@ inline void find_in_group(int from, int to, const double* dminus, const std::uin
 [[maybe_unused]] void relax_and_find_plain(int n, const double* c, double base, double uj,
                                            const double* vrow, double* dminus, int* pred,
                                            const std::uint64_t* live, int j, double eps, double sup,
-                                           double& dist, int& istar) {
+                                           double& dist, int& istar, bool& /*ties*/) {
   dist = sup;
   istar = 0;
   relax_rows(1, n, c, base, uj, vrow, dminus, pred, live, j, eps, dist, istar);
@@ -188,7 +188,7 @@ __attribute__((target("avx2"))) bool update_duals_avx2(int n, double dist,
 
 void relax_and_find_sse2(int n, const double* c, double base, double uj, const double* vrow,
                          double* dminus, int* pred, const std::uint64_t* live, int j, double eps,
-                         double sup, double& dist, int& istar) {
+                         double sup, double& dist, int& istar, bool& /*ties*/) {
   dist = sup;
   istar = 0;
   const __m128d vb = _mm_set1_pd(base), vu = _mm_set1_pd(uj), ve = _mm_set1_pd(eps);
@@ -276,6 +276,26 @@ __attribute__((target("avx2"), always_inline)) inline double min4(__m256d v) {
   return _mm_cvtsd_f64(_mm_min_sd(h, _mm_unpackhi_pd(h, h)));
 }
 
+// The row-order search over the unlabeled rows 1..n from the candidate
+// (dist, istar) on: in the groups of four rows 1..grouped-1 it looks row by
+// row only into those that hold a row below the current candidate (the
+// candidate only ever falls, so a group with none cannot hold one later),
+// then through the rows left over.
+__attribute__((target("avx2"), always_inline)) inline void row_order_search(
+    int grouped, int n, const double* dminus, const std::uint64_t* live, double eps, double& dist,
+    int& istar) {
+  const __m256d ve = _mm256_set1_pd(eps);
+  for (int k = 1; k < grouped; k += 4) {
+    const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + k));
+    const __m256d below = _mm256_and_pd(
+        _mm256_cmp_pd(_mm256_add_pd(_mm256_loadu_pd(dminus + k), ve), _mm256_set1_pd(dist),
+                      _CMP_LT_OQ),
+        lv);
+    if (_mm256_movemask_pd(below) != 0) find_in_group(k, k + 4, dminus, live, eps, dist, istar);
+  }
+  find_in_group(grouped, n + 1, dminus, live, eps, dist, istar);
+}
+
 // The row that the row-order search over the unlabeled rows 1..n (those with
 // live set) ends on, and its value, without a data-dependent branch in most
 // cases, given their smallest value m (+inf if none has one).
@@ -316,27 +336,154 @@ __attribute__((target("avx2"), always_inline)) inline void nearest_from_min(
     dist = dminus[istar];
     return;
   }
-  // A row just above top: the row-order search, looking only into the groups
-  // that hold a row below the current candidate.
-  const __m256d ve = _mm256_set1_pd(eps);
-  for (int k = 1; k < full; k += 4) {
-    const __m256d lv = _mm256_loadu_pd(lives + k);
-    const __m256d below = _mm256_and_pd(
-        _mm256_cmp_pd(_mm256_add_pd(_mm256_loadu_pd(dminus + k), ve), _mm256_set1_pd(dist),
-                      _CMP_LT_OQ),
-        lv);
-    if (_mm256_movemask_pd(below) != 0) find_in_group(k, k + 4, dminus, live, eps, dist, istar);
+  // A row just above top: the row-order search as written.
+  row_order_search(full, n, dminus, live, eps, dist, istar);
+}
+
+// Long columns (from kLongColumn rows on). The two-pass step below needs a
+// second look at every group; in a long column few groups hold a row near
+// the smallest value, and these steps look at them only. They take the
+// two-pass step with a count of the rows near the smallest value until a
+// search meets a tie, and from then on one pass with the row-order search
+// in the groups that hold a row below the current candidate.
+constexpr int kLongColumn = 48;
+
+// Rows i..i+3 relaxed through a column (c, base vb, dual vu): their new
+// distances, also stored; closer marks the unlabeled (lv) rows that took one.
+__attribute__((target("avx2"))) inline __m256d relax4_long(const double* c, const double* vrow,
+                                                           double* dminus, int i, __m256d vb,
+                                                           __m256d vu, __m256d ve, __m256d lv,
+                                                           __m256d& closer) {
+  const __m256d d = _mm256_sub_pd(
+      _mm256_sub_pd(_mm256_add_pd(vb, _mm256_loadu_pd(c + i - 1)), vu), _mm256_loadu_pd(vrow + i));
+  const __m256d old = _mm256_loadu_pd(dminus + i);
+  closer = _mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(d, ve), old, _CMP_LT_OQ), lv);
+  const __m256d dm = _mm256_blendv_pd(old, d, closer);
+  _mm256_storeu_pd(dminus + i, dm);
+  return dm;
+}
+
+__attribute__((target("avx2"))) void relax_and_find_avx2_long_one_pass(
+    int n, const double* c, double base, double uj, const double* vrow, double* dminus, int* pred,
+    const std::uint64_t* live, int j, double eps, double sup, double& dist, int& istar) {
+  dist = sup;
+  istar = 0;
+  const __m256d vb = _mm256_set1_pd(base), vu = _mm256_set1_pd(uj), ve = _mm256_set1_pd(eps);
+  int i = 1;
+  for (; i + 3 <= n; i += 4) {
+    const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + i));
+    __m256d closer;
+    const __m256d dm = relax4_long(c, vrow, dminus, i, vb, vu, ve, lv, closer);
+    const int mc = _mm256_movemask_pd(closer);
+    if (mc) {
+      for (int k = 0; k < 4; ++k)
+        if (mc >> k & 1) pred[i + k] = j;
+    }
+    const __m256d below =
+        _mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(dm, ve), _mm256_set1_pd(dist), _CMP_LT_OQ), lv);
+    if (_mm256_movemask_pd(below) == 0) continue;
+    find_in_group(i, i + 4, dminus, live, eps, dist, istar);
   }
-  find_in_group(full, n + 1, dminus, live, eps, dist, istar);
+  relax_rows(i, n, c, base, uj, vrow, dminus, pred, live, j, eps, dist, istar);
+}
+
+// The AVX2 step in two passes without a data-dependent branch. The first
+// relaxes four rows at a time and keeps the smallest value m of an unlabeled
+// row. The nearest row that the row-order search would find lies within
+// [m, m + eps]: the candidate only falls, and the row holding m either
+// becomes it or is kept out by a candidate no higher than m + eps. So when
+// exactly one unlabeled row lies there, that row is the answer; when all of
+// those rows lie at m exactly, the first of them is; otherwise (ties within
+// the tolerance) the row-order search runs as written. After a tie of either
+// kind the step returns false: rows that tied once tend to tie again, and the
+// one-pass step is then the cheaper one.
+__attribute__((target("avx2"))) bool relax_and_find_avx2_long_two_pass(
+    int n, const double* c, double base, double uj, const double* vrow, double* dminus, int* pred,
+    const std::uint64_t* live, int j, double eps, double sup, double& dist, int& istar) {
+  dist = sup;
+  istar = 0;
+  const __m256d vb = _mm256_set1_pd(base), vu = _mm256_set1_pd(uj), ve = _mm256_set1_pd(eps);
+  const __m256d inf = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+  const __m128i vj = _mm_set1_epi32(j);
+  __m256d vmin = inf;
+  int i = 1;
+  for (; i + 3 <= n; i += 4) {
+    const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + i));
+    __m256d closer;
+    const __m256d dm = relax4_long(c, vrow, dminus, i, vb, vu, ve, lv, closer);
+    __m128i* p = reinterpret_cast<__m128i*>(pred + i);
+    _mm_storeu_si128(p, _mm_blendv_epi8(_mm_loadu_si128(p), vj, int_lanes(closer)));
+    // Labeled rows count as +inf; a NaN (first operand) never becomes the minimum.
+    vmin = _mm256_min_pd(_mm256_blendv_pd(inf, dm, lv), vmin);
+  }
+  const int grouped = i;
+  for (; i <= n; ++i) {
+    if (!live[i]) continue;
+    const double d = base + c[i - 1] - uj - vrow[i];
+    if (d + eps < dminus[i]) {
+      dminus[i] = d;
+      pred[i] = j;
+    }
+  }
+  double lanes[4];
+  _mm256_storeu_pd(lanes, vmin);
+  double m = std::min(std::min(lanes[0], lanes[1]), std::min(lanes[2], lanes[3]));
+  for (int k = grouped; k <= n; ++k)
+    if (live[k] && dminus[k] < m) m = dminus[k];
+  const double top = m + eps;
+  if (!(top < sup)) return true;  // no row can come below sup
+  // The unlabeled rows within [m, m + eps]: the answer when there is one.
+  // When every one of them lies at m itself, the search takes the first of
+  // them: every row before it lies more than eps above m, so whatever
+  // candidate it holds then, the row comes more than eps below it, and no
+  // later row comes more than eps below m.
+  const __m256d vt = _mm256_set1_pd(top), vm = _mm256_set1_pd(m);
+  int count = 0, at_m = 0, at = 0;
+  for (int k = 1; k < grouped; k += 4) {
+    const __m256d lv = _mm256_loadu_pd(reinterpret_cast<const double*>(live + k));
+    const __m256d dm = _mm256_loadu_pd(dminus + k);
+    const int near = _mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(dm, vt, _CMP_LE_OQ), lv));
+    if (near == 0) continue;
+    count += __builtin_popcount(static_cast<unsigned>(near));
+    at_m += __builtin_popcount(static_cast<unsigned>(
+        _mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(dm, vm, _CMP_EQ_OQ), lv))));
+    if (at == 0) at = k + __builtin_ctz(static_cast<unsigned>(near));
+  }
+  for (int k = grouped; k <= n; ++k) {
+    if (live[k] && dminus[k] <= top) {
+      ++count;
+      at_m += dminus[k] == m;
+      if (at == 0) at = k;
+    }
+  }
+  if (count == 1 || count == at_m) {
+    dist = dminus[at];
+    istar = at;
+    return count == 1;  // rows that tied once tend to tie again
+  }
+  // Ties: the row-order search as written.
+  row_order_search(grouped, n, dminus, live, eps, dist, istar);
+  return false;
 }
 
 // The AVX2 step: one pass relaxes four rows at a time and keeps the smallest
 // value of an unlabeled row, and nearest_from_min finds the row. The last
 // group of fewer than four rows goes through the same operations with masked
-// loads and stores: lanes past n read and write nothing.
+// loads and stores: lanes past n read and write nothing. Long columns take
+// the steps above (ties: whether this search has met a tie).
 __attribute__((target("avx2"))) void relax_and_find_avx2(
     int n, const double* c, double base, double uj, const double* vrow, double* dminus, int* pred,
-    const std::uint64_t* live, int j, double eps, double sup, double& dist, int& istar) {
+    const std::uint64_t* live, int j, double eps, double sup, double& dist, int& istar,
+    bool& ties) {
+  if (n >= kLongColumn) {
+    if (ties)
+      relax_and_find_avx2_long_one_pass(n, c, base, uj, vrow, dminus, pred, live, j, eps, sup,
+                                        dist, istar);
+    else
+      ties = !relax_and_find_avx2_long_two_pass(n, c, base, uj, vrow, dminus, pred, live, j, eps,
+                                                sup, dist, istar);
+    return;
+  }
   const __m256d vb = _mm256_set1_pd(base), vu = _mm256_set1_pd(uj), ve = _mm256_set1_pd(eps);
   const __m128i vj = _mm_set1_epi32(j);
   const __m256i tail = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTail[n % 4]));
@@ -370,7 +517,7 @@ __attribute__((target("avx2"))) void nearest_row_avx2(int n, const double* dminu
 }
 
 using RelaxAndFind = void (*)(int, const double*, double, double, const double*, double*, int*,
-                              const std::uint64_t*, int, double, double, double&, int&);
+                              const std::uint64_t*, int, double, double, double&, int&, bool&);
 RelaxAndFind pick_relax_and_find() {
   return cpu_has_avx2() ? relax_and_find_avx2 : relax_and_find_sse2;
 }
@@ -558,6 +705,7 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
     }
     double dist = sup;
     int istar = 0;
+    bool ties = false;  // the steps of this search have met ties within eps (long columns)
     if (last > 0 && std::bit_cast<std::uint64_t>(u0) == std::bit_cast<std::uint64_t>(last_u) &&
         std::memcmp(c0, col(last), static_cast<size_t>(n) * sizeof(double)) == 0) {
       // The retraced state: only the searched column's own marks differ.
@@ -588,7 +736,7 @@ void lsapr(int n, const Grid<double>& cost, double& z, int* assign, double sup, 
       // row's value is final once relaxed), look for the next nearest row.
       const double base = dist;
       relax_and_find(rows, col(j), base, ucol[j], vrow, dminus, pred, live, j, eps, sup, dist,
-                     istar);
+                     istar, ties);
     }
     std::fill(dminus + rows + 1, dminus + n + 1, dminus[rows]);
 
