@@ -146,7 +146,7 @@ TEST(Lsapr, MakesTheReferenceChoicesOnTiesAndNearTies) {
     std::mt19937 rng(99);
     LsapWorkspace ws;
     for (int trial = 0; trial < 400; ++trial) {
-      // Every eighth problem long enough for the one-pass step of long columns.
+      // Every eighth problem long enough for the steps of long columns.
       const int n = trial % 8 == 7 ? 44 + static_cast<int>(rng() % 24)
                                    : 1 + static_cast<int>(rng() % 23);
       Grid<double> cost(n, n);
