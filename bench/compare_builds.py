@@ -9,10 +9,13 @@ line, and so must the exit statuses. Prints, per option set, the number of
 identical reports, the CPU-time ratio old/new of the whole set and the median
 of the per-pair ratios, and exits with status 1 on any difference.
 
-Usage: bench/compare_builds.py OLD_BINARY NEW_BINARY [--quick] [--sets K,..] [-j N]
+Usage: bench/compare_builds.py OLD_BINARY NEW_BINARY [--quick] [--sets K,..] [-j N] [--retime R]
   --quick   each interface against the next one only (32 pairs per set)
   --sets    only the option sets with these numbers (0-based, in the order below)
   -j N      parallel runs (default: the number of processors)
+  --retime R  runs the three lowest pairs of each set again, R times per build,
+            one comparison at a time and interleaved, and prints their median
+            ratios: a single run of one pair is at the mercy of the machine
 """
 import argparse
 import concurrent.futures
@@ -56,6 +59,7 @@ def main():
     ap.add_argument("--quick", action="store_true")
     ap.add_argument("--sets", default="")
     ap.add_argument("-j", type=int, default=os.cpu_count() or 2)
+    ap.add_argument("--retime", type=int, default=0)
     opt = ap.parse_args()
     old, new = os.path.realpath(opt.old), os.path.realpath(opt.new)
     data = os.path.join(os.path.dirname(os.path.realpath(__file__)), "..", "tests", "data")
@@ -74,9 +78,10 @@ def main():
                 files = [f"{a}_AB.pdb", f"{b}_AB.pdb"]
                 if "-ca" not in opts:
                     files += [f"{a}_AB.contacts", f"{b}_AB.contacts"]
-                futures.append(((a, b), pool.submit(job, old, new, opts + files, data, k % 2 == 1)))
+                futures.append(((a, b), opts + files,
+                                pool.submit(job, old, new, opts + files, data, k % 2 == 1)))
             same, told, tnew, ratios, diffs, slow = 0, 0.0, 0.0, [], [], []
-            for (a, b), fut in futures:
+            for (a, b), args, fut in futures:
                 (so, ro, co), (sn, rn, cn) = fut.result()
                 if so == sn and ro == rn:
                     same += 1
@@ -85,14 +90,24 @@ def main():
                 told += co
                 tnew += cn
                 ratios.append(co / max(cn, 1e-6))
-                slow.append((ratios[-1], f"{a} {b} ({co * 1000:.1f} -> {cn * 1000:.1f} ms)"))
+                slow.append((ratios[-1], f"{a} {b}", f"({co * 1000:.1f} -> {cn * 1000:.1f} ms)", args))
             label = " ".join(opts) or "(none)"
             print(f"{label:22s} identical {same:5d}/{len(pairs)}  CPU old {told:8.2f} s"
                   f"  new {tnew:8.2f} s  ratio {told / max(tnew, 1e-9):6.2f}"
                   f"  median pair ratio {statistics.median(ratios):6.2f}"
                   f"  lowest {min(ratios):5.2f}", flush=True)
-            slow.sort()
-            print("    lowest ratios: " + ", ".join(f"{r:.2f} {w}" for r, w in slow[:3]))
+            slow.sort(key=lambda x: x[0])
+            print("    lowest ratios: " + ", ".join(f"{r:.2f} {p} {t}" for r, p, t, _ in slow[:3]))
+            if opt.retime > 0:
+                again = []
+                for _, pair, _, args in slow[:3]:
+                    times = ([], [])
+                    for k in range(opt.retime):
+                        for binary, slot in ((old, 0), (new, 1)) if k % 2 == 0 else ((new, 1), (old, 0)):
+                            times[slot].append(run(binary, args, data)[2])
+                    mo, mn = statistics.median(times[0]), statistics.median(times[1])
+                    again.append(f"{mo / max(mn, 1e-6):.2f} {pair} ({mo * 1000:.1f} -> {mn * 1000:.1f} ms)")
+                print(f"    re-timed ({opt.retime} runs each): " + ", ".join(again), flush=True)
             for d in diffs[:10]:
                 print(f"    differs: {label} {d}")
             failed = failed or bool(diffs)
