@@ -425,9 +425,7 @@ __attribute__((target("avx2"))) bool relax_and_find_avx2_long_two_pass(
       pred[i] = j;
     }
   }
-  double lanes[4];
-  _mm256_storeu_pd(lanes, vmin);
-  double m = std::min(std::min(lanes[0], lanes[1]), std::min(lanes[2], lanes[3]));
+  double m = min4(vmin);
   for (int k = grouped; k <= n; ++k)
     if (live[k] && dminus[k] < m) m = dminus[k];
   const double top = m + eps;

@@ -285,7 +285,7 @@ PairColumns::PairColumns(ScoringWorkspace& ws, const Structure& a, const Structu
     const int side = b.id2chain[j];
     const double bx = b.ca[j][0], by = b.ca[j][1], bz = b.ca[j][2];
     std::uint64_t* colj = &ms.col[static_cast<size_t>(j) * w];
-    double* dd = squares_ ? &(*squares_)(1, j) - 1 : nullptr;
+    double* dd = kept_squares(j);
     for (int r = 0; r < nrun_; ++r) {
       const int lo = runstart[r], hi = runstart[r + 1];
       if (a.id2chain[lo] != side) continue;
@@ -348,7 +348,7 @@ void PairColumns::terms(int j, double* c, bool mark) {
   // (0 + 0.01) of their term; overlap redoes the matched ones. (Multiplying
   // by 1.0 changes nothing.)
   const double factor = weighted_ ? 0.01 : 1.0;
-  const double* dd = squares_ ? &(*squares_)(1, j) - 1 : nullptr;
+  const double* dd = kept_squares(j);
   for (int r = 0; r < nrun_; ++r) {
     const int lo = runstart[r], hi = runstart[r + 1];
     if (a.id2chain[lo] != side) {
@@ -375,7 +375,7 @@ void PairColumns::overlap(int j, double* c) {
   MatchSets& ms = ws.match;
   const size_t w = static_cast<size_t>(ms.w);
   const std::uint64_t* colj = &ms.col[static_cast<size_t>(j) * w];
-  const double* ddj = squares_ ? &(*squares_)(1, j) - 1 : nullptr;
+  const double* ddj = kept_squares(j);
   const size_t wa = static_cast<size_t>(lena_) / 64 + 1;  // words that can hold rows 1..lena
   bool any = false;
   for (size_t k = 0; k < wa; ++k) any = any || colj[k] != 0;
@@ -424,7 +424,7 @@ __attribute__((target("avx2,popcnt"))) void PairColumns::overlap_by_sets(
   const double* my = ws_.my.data();
   const double* mz = ws_.mz.data();
   const double bx = b_.ca[j][0], by = b_.ca[j][1], bz = b_.ca[j][2];
-  const double* ddj = squares_ ? &(*squares_)(1, j) - 1 : nullptr;
+  const double* ddj = kept_squares(j);
   const std::uint64_t* pbset = sb.of(j);
   for (size_t k = 0; k < wa; ++k) {
     for (std::uint64_t bits = colj[k]; bits != 0; bits &= bits - 1) {

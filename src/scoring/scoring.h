@@ -286,6 +286,9 @@ class PairColumns {
   bool weighted_;
   bool cross_ = true;
   ScoreMatrix* squares_ = nullptr;  // the squared distances, when kept
+  // Column j of the kept squared distances, indexed by row (rows 1..lena), or
+  // nullptr when none are kept.
+  double* kept_squares(int j) const { return squares_ ? &(*squares_)(1, j) - 1 : nullptr; }
 };
 
 // ---- interface score of an alignment -----------------------------------------
