@@ -9,18 +9,26 @@ line, and so must the exit statuses. Prints, per option set, the number of
 identical reports, the CPU-time ratio old/new of the whole set and the median
 of the per-pair ratios, and exits with status 1 on any difference.
 
+Each build runs from several copies of its file, in turn: where the system
+happens to place one file's pages in memory can make every run of it a few
+percent slower or faster than an identical copy, and the copies average that
+out.
+
 Usage: bench/compare_builds.py OLD_BINARY NEW_BINARY [--quick] [--sets K,..] [-j N] [--retime R]
+                               [--copies C]
   --quick   each interface against the next one only (32 pairs per set)
   --sets    only the option sets with these numbers (0-based, in the order below)
   -j N      parallel runs (default: the number of processors)
   --retime R  runs the three lowest pairs of each set again, R times per build,
             one comparison at a time and interleaved, and prints their median
             ratios: a single run of one pair is at the mercy of the machine
+  --copies C  copies of each build to run from (default 4)
 """
 import argparse
 import concurrent.futures
 import os
 import re
+import shutil
 import statistics
 import subprocess
 import sys
@@ -60,8 +68,20 @@ def main():
     ap.add_argument("--sets", default="")
     ap.add_argument("-j", type=int, default=os.cpu_count() or 2)
     ap.add_argument("--retime", type=int, default=0)
+    ap.add_argument("--copies", type=int, default=4)
     opt = ap.parse_args()
-    old, new = os.path.realpath(opt.old), os.path.realpath(opt.new)
+    with tempfile.TemporaryDirectory() as tmp:
+        copies = []
+        for tag, path in (("old", opt.old), ("new", opt.new)):
+            copies.append([])
+            for c in range(max(opt.copies, 1)):
+                dest = os.path.join(tmp, f"{tag}{c}")
+                shutil.copy2(os.path.realpath(path), dest)
+                copies[-1].append(dest)
+        return compare(opt, *copies)
+
+
+def compare(opt, olds, news):
     data = os.path.join(os.path.dirname(os.path.realpath(__file__)), "..", "tests", "data")
     names = sorted(f[:-7] for f in os.listdir(data) if f.endswith("_AB.pdb"))
     if opt.quick:
@@ -78,8 +98,9 @@ def main():
                 files = [f"{a}_AB.pdb", f"{b}_AB.pdb"]
                 if "-ca" not in opts:
                     files += [f"{a}_AB.contacts", f"{b}_AB.contacts"]
+                c = k // 2 % len(olds)
                 futures.append(((a, b), opts + files,
-                                pool.submit(job, old, new, opts + files, data, k % 2 == 1)))
+                                pool.submit(job, olds[c], news[c], opts + files, data, k % 2 == 1)))
             same, told, tnew, ratios, diffs, slow = 0, 0.0, 0.0, [], [], []
             for (a, b), args, fut in futures:
                 (so, ro, co), (sn, rn, cn) = fut.result()
@@ -103,6 +124,7 @@ def main():
                 for _, pair, _, args in slow[:3]:
                     times = ([], [])
                     for k in range(opt.retime):
+                        old, new = olds[k % len(olds)], news[k % len(news)]
                         for binary, slot in ((old, 0), (new, 1)) if k % 2 == 0 else ((new, 1), (old, 0)):
                             times[slot].append(run(binary, args, data)[2])
                     mo, mn = statistics.median(times[0]), statistics.median(times[1])
