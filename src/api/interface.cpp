@@ -29,7 +29,7 @@ std::vector<std::string> lines_of(const std::string& text) {
 }  // namespace
 
 Interface Interface::read(const std::string& pdbfile, const std::string& contactfile) {
-  auto s = std::make_unique<Structure>();
+  auto s = std::make_unique<Structure>(kReadCapacity);
   std::ostringstream warnings;
   readpdbfile(pdbfile, *s, 0, warnings);
   readcontfile(contactfile, *s, warnings);
@@ -38,7 +38,7 @@ Interface Interface::read(const std::string& pdbfile, const std::string& contact
 }
 
 Interface Interface::read_ca(const std::string& pdbfile) {
-  auto s = std::make_unique<Structure>();
+  auto s = std::make_unique<Structure>(kReadCapacity);
   std::ostringstream warnings;
   readpdbfile(pdbfile, *s, 1, warnings);
   s->chainid_read = s->chainid;

@@ -34,8 +34,8 @@ int compare(const Settings& set, const LongOptions& lo, std::ostream& out, std::
             std::chrono::steady_clock::time_point start) {
   // Read in the classic order (both PDB files, then both contact files), so
   // that warnings and errors come out as they always have.
-  auto s1 = std::make_unique<Structure>();
-  auto s2 = std::make_unique<Structure>();
+  auto s1 = std::make_unique<Structure>(kReadCapacity);
+  auto s2 = std::make_unique<Structure>(kReadCapacity);
   read_structure(set.file(0), "pdbfile1", *s1, set.contmode, out);
   read_structure(set.file(1), "pdbfile2", *s2, set.contmode, out);
   if (set.contmode == 0) {

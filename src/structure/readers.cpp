@@ -280,6 +280,9 @@ void readpdbfile(std::istream& in, const std::string& path, Structure& s, int co
         throw Error(m.str());
       }
       ++i;
+      // A structure made for the residues of a typical interface grows as
+      // the file turns out to hold more.
+      if (i > s.capacity()) s.reserve(std::min(kMaxRes, std::max(2 * s.capacity(), 64)));
       s.ca[i] = {x, y, z};
       std::memcpy(s.resname[i].data(), line.data() + 17, 3);
       std::memcpy(s.resnum[i].data(), line.data() + 22, 5);

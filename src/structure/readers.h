@@ -14,10 +14,17 @@ namespace tarvix {
 // closer than this (Angstrom).
 inline constexpr double kContactCutoff = 8.5;
 
+// Residues a structure to be read into starts with room for: more than most
+// interfaces hold.
+inline constexpr int kReadCapacity = 256;
+
 // Reads one structure: one residue per accepted CA atom, chain ends from
 // "TER" records. With contmode 1 also assigns secondary structure and
 // contacts from the CA coordinates and keeps only residues with contacts.
-// Warnings go to `out` (dropped when not given).
+// Warnings go to `out` (dropped when not given). The structure grows as the
+// residues come, up to kMaxRes: it may start with room for kReadCapacity
+// (every page of room that a comparison never touches costs it nothing, but
+// each one it does touches costs a page fault).
 void readpdbfile(const std::string& path, Structure& s, int contmode, std::ostream& out);
 void readpdbfile(const std::string& path, Structure& s, int contmode);
 // The same from an open stream; `name` stands for the file in messages.

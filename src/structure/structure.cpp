@@ -17,6 +17,19 @@ Structure::Structure(int capacity)
   chainid_read.fill(' ');
 }
 
+void Structure::reserve(int n) {
+  if (n <= capacity()) return;
+  const size_t slots = static_cast<size_t>(n) + 1;
+  ca.resize(slots);
+  seq.resize(slots);
+  resname.resize(slots);
+  resnum.resize(slots);
+  sec.resize(slots);
+  id2chain.resize(slots);
+  contnum.resize(slots);
+  contlst.resize(slots * kMaxCont);
+}
+
 Structure Structure::compact() const {
   const int n = std::min(std::max(len, chains[nchain]), capacity());
   Structure c(n);

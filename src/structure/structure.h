@@ -55,6 +55,9 @@ struct Structure {
   explicit Structure(int capacity);     // sized for residues 1..capacity
 
   int capacity() const { return static_cast<int>(ca.size()) - 1; }
+  // Room for residues 1..capacity (never less than there is), the records
+  // kept and the new ones zero.
+  void reserve(int capacity);
   // A copy sized for exactly the residues in use (and chain ends reached).
   Structure compact() const;
 

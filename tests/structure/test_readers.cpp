@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -65,17 +66,27 @@ TEST_F(Readers, PdbRecordsFieldsAndFilters) {
   EXPECT_EQ(std::vector<int>(s.sec.begin() + 1, s.sec.begin() + 6), (std::vector<int>{2, 1, 1, 1, -3}));
 }
 
+// Also into structures that start small and grow as the residues come: they
+// end up with the same records.
 TEST_F(Readers, ResidueLimitIsReachedOnlyByA5001stAtom) {
   for (int n : {5000, 5001}) {
     std::string t;
     for (int i = 1; i <= n; ++i) t += ca('A', i % 10000, i * 0.01);
     if (n == 5001) t += put(ca('A', 1, 0), 31, "bad");  // not read after the stop
-    Structure s;
-    const std::string out = read(t + "TER\n", s);
-    EXPECT_EQ(s.len, 5000);
-    EXPECT_EQ(s.nchain, n == 5000 ? 1 : 0);
-    EXPECT_EQ(s.chains[1], n == 5000 ? 5000 : 0);
-    EXPECT_EQ(out, n == 5000 ? "" : " Warning: total number of residues beyond        5000\n");
+    Structure full;
+    read(t + "TER\n", full);
+    for (int capacity : {kMaxRes, 1, kReadCapacity}) {
+      Structure s(capacity);
+      const std::string out = read(t + "TER\n", s);
+      EXPECT_EQ(s.len, 5000);
+      EXPECT_EQ(s.capacity(), kMaxRes);
+      EXPECT_EQ(s.nchain, n == 5000 ? 1 : 0);
+      EXPECT_EQ(s.chains[1], n == 5000 ? 5000 : 0);
+      EXPECT_EQ(out, n == 5000 ? "" : " Warning: total number of residues beyond        5000\n");
+      EXPECT_TRUE(std::equal(s.ca.begin(), s.ca.end(), full.ca.begin())) << capacity;
+      EXPECT_TRUE(std::equal(s.resnum.begin(), s.resnum.end(), full.resnum.begin())) << capacity;
+      EXPECT_TRUE(std::equal(s.seq.begin(), s.seq.end(), full.seq.begin())) << capacity;
+    }
   }
 }
 
