@@ -426,7 +426,7 @@ namespace {
 // The whole fit compiled for AVX2, with the vector steps inlined: called from
 // a fit compiled for the plain instruction set, they cost a call, their
 // results went through memory, and the fit's own scalar work ran in the
-// older encoding (about 4% of a comparison's time in all).
+// older encoding (about 2% of a comparison's time in all).
 [[gnu::noinline]] __attribute__((target("avx2"))) void superpose_avx2(const Coord* x,
                                                                       const Coord* y, int n,
                                                                       double u[3][3],
