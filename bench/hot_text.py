@@ -20,7 +20,9 @@ script names that a later build no longer has are simply not found: a stale
 script costs speed, never correctness.
 
 Usage: bench/hot_text.py BINARY MAP_FILE > src/hot_text.ld
-  (BINARY linked without src/hot_text.ld, with -Wl,-Map=MAP_FILE; needs valgrind)
+  (BINARY linked with -Wl,-Map=MAP_FILE, with or without src/hot_text.ld, for
+  example: cmake -S . -B build-map -DCMAKE_BUILD_TYPE=Release -DTARVIX_TESTS=OFF
+  -DCMAKE_EXE_LINKER_FLAGS=-Wl,-Map=tarvix.map; needs valgrind)
 """
 import bisect
 import os
@@ -73,7 +75,7 @@ def text_input_sections(map_file):
     i = 0
     while i < len(lines):
         line = lines[i]
-        if line.startswith(".text "):
+        if line.startswith((".text ", ".text.hot_path")):  # (a build made with this script)
             in_text = True
         elif in_text and line and not line.startswith(" "):
             in_text = False
