@@ -29,7 +29,7 @@ inline double larger(double a, double b) { return a < b ? b : a; }
 // the chain from one cell to the next a maximum. Whether a cell is entered
 // diagonally is a branch: such cells are few and come in runs (along the
 // alignment), so it is well predicted, and a select on it would add a
-// comparison and a blend to the chain of every cell (2% more CPU per
+// comparison and a blend to the chain of every cell (1-2% more CPU per
 // comparison).
 void column_general(const double* s, const double* vprev, const std::uint8_t* fprev, double* vcur,
                     std::uint8_t* fcur, int l1, double gap) {
