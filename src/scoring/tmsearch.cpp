@@ -277,19 +277,13 @@ void cal_tmscore(Context& ctx, double d, double d0, int n, int restricted, doubl
 }
 
 // Fits the unmoved structure-1 points of the fragment positions onto their
-// structure-2 points; with resid, also gives the residual sum of squares.
-void fit_fragment(ScoringWorkspace& ws, const int* frag, int len, double u[3][3], double t[3],
-                  double* resid = nullptr) {
+// structure-2 points.
+void fit_fragment(ScoringWorkspace& ws, const int* frag, int len, double u[3][3], double t[3]) {
   for (int m = 0; m < len; ++m) {
     ws.frag1[m] = ws.unmoved1[frag[m]];
     ws.frag2[m] = ws.fixed2[frag[m]];
   }
-  if (resid) {
-    int status;
-    u3b(unit_weights(), ws.frag1.data(), ws.frag2.data(), len, 1, *resid, u, t, status);
-  } else {
-    superpose(ws.frag1.data(), ws.frag2.data(), len, u, t);
-  }
+  superpose(ws.frag1.data(), ws.frag2.data(), len, u, t);
 }
 
 // The fits of the seeds of one length (windows of len pairs from each start),
@@ -630,15 +624,17 @@ void tmsearch(Context& ctx, double d0, double d0search, int n, Coord* x1, const 
     const int len = lens[il];
     const int nstart = seed_starts(n, len, step, starts);
     if (il == 0) {
-      // The longest seed is all n pairs: its residual gives the RMSD. (The
-      // fit without the residual is the same.)
+      // The longest seed is all n pairs, in place: its residual gives the
+      // RMSD. (The fit without the residual is the same.)
+      const Coord* x = &ws.unmoved1[starts[0] - 1];
+      const Coord* y = &ws.fixed2[starts[0] - 1];
       if (want_rmsd) {
-        for (int m = 0; m < len; ++m) frag[m] = starts[0] - 1 + m;
         double resid;
-        fit_fragment(ws, frag, len, u, t, &resid);
+        int status;
+        u3b(unit_weights(), x, y, len, 1, resid, u, t, status);
         rmsd = len > 0 ? std::sqrt(resid / len) : 0.0;
       } else {
-        superpose(&ws.unmoved1[starts[0] - 1], &ws.fixed2[starts[0] - 1], len, u, t);
+        superpose(x, y, len, u, t);
       }
       move_pairs(ws, n, u, t);
       double sc;
