@@ -4,15 +4,8 @@
 
 namespace tarvix {
 
-Structure::Structure(int capacity)
-    : ca(capacity + 1),
-      seq(capacity + 1),
-      resname(capacity + 1),
-      resnum(capacity + 1),
-      sec(capacity + 1),
-      id2chain(capacity + 1),
-      contnum(capacity + 1),
-      contlst(static_cast<size_t>(capacity + 1) * kMaxCont) {
+Structure::Structure(int capacity) {
+  reserve(capacity);
   chainid.fill(' ');
   chainid_read.fill(' ');
 }
